@@ -1,0 +1,39 @@
+# Front door of the project. Every target installs what is missing first.
+#   make run         build and start the monitor
+#   make test        build and run every test through CTest
+#   make screenshot  write the window's picture to docs/screenshot.png
+#   make bench       build and run the benchmarks (prints figures)
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test run screenshot bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	    echo "No display found: run it under a virtual one with 'xvfb-run -a make run'."; \
+	    exit 1; \
+	fi
+	$(BUILD)/imu-monitor
+
+screenshot: build
+	@scripts/install-deps.sh --extra
+	scripts/screenshot.sh $(BUILD) docs/screenshot.png
+
+bench: build
+	@scripts/install-deps.sh --extra
+	scripts/run-benchmarks.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,15 @@
+#include "widget.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    int exitCode = 0;
+    {
+        Widget window;
+        window.show();
+        exitCode = app.exec();
+    }
+    return exitCode;
+}

@@ -1,0 +1,109 @@
+#include "plotter.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <qcustomplot.h>
+
+namespace {
+
+// Points older than the visible window can never be seen again (the charts
+// take no interaction), so they are dropped. Keeping one extra second lets
+// the line run out of the left edge; waiting for a further second before
+// dropping makes the removal a batch, amortised over many points.
+constexpr double KeptMarginSeconds = 1.0;
+constexpr double DropBatchSeconds = 1.0;
+
+// All charts share one time origin, taken when the first point of the process
+// arrives. A monotonic clock keeps keys from jumping back when the wall clock
+// is set or passes midnight.
+QElapsedTimer& sharedOrigin()
+{
+    static QElapsedTimer origin;
+    if (!origin.isValid())
+        origin.start();
+    return origin;
+}
+
+} // namespace
+
+Plotter::Plotter(QWidget* parent)
+    : QWidget(parent)
+    , plot(new QCustomPlot(this))
+{
+    plot->setMinimumSize(400, 200);
+
+    graph = plot->addGraph();
+
+    QSharedPointer<QCPAxisTickerTime> timeTicker(new QCPAxisTickerTime);
+    timeTicker->setTimeFormat("%h:%m:%s");
+    plot->xAxis->setTicker(timeTicker);
+
+    plot->axisRect()->setupFullAxesBox(false);
+    plot->yAxis->setRange(-1, 1);
+
+    title = new QCPTextElement(plot, "Plot-name", QFont("sans", 10, QFont::Bold));
+    plot->plotLayout()->insertRow(0);
+    plot->plotLayout()->addElement(0, 0, title);
+
+    connect(plot->xAxis, SIGNAL(rangeChanged(QCPRange)), plot->xAxis2, SLOT(setRange(QCPRange)));
+    connect(plot->yAxis, SIGNAL(rangeChanged(QCPRange)), plot->yAxis2, SLOT(setRange(QCPRange)));
+
+    auto* timer = new QTimer(this);
+    connect(timer, SIGNAL(timeout()), this, SLOT(realtimeDataSlot()));
+    timer->start(RedrawPeriodMs);
+}
+
+void Plotter::setTittle(const QString& text)
+{
+    title->setText(text);
+}
+
+void Plotter::setLabels(const QString& keyLabel, const QString& valueLabel)
+{
+    plot->xAxis->setLabel(keyLabel);
+    plot->yAxis->setLabel(valueLabel);
+}
+
+void Plotter::addPoint(double value)
+{
+    const double key = sharedOrigin().elapsed() / 1000.0;
+    graph->addData(key, value);
+    updateValueRange(value);
+    lastKey = key;
+    dropPointsLeftOfWindow();
+}
+
+void Plotter::updateValueRange(double value)
+{
+    if (!hasValues) {
+        minValue = maxValue = value;
+        hasValues = true;
+    } else {
+        minValue = qMin(minValue, value);
+        maxValue = qMax(maxValue, value);
+    }
+
+    QCPRange range(minValue, maxValue);
+    if (!QCPRange::validRange(range)) {
+        // All values so far are equal: centre the current span on them, as
+        // the plotting library does for a zero-size data range.
+        const double center = (minValue + maxValue) * 0.5;
+        const double halfSize = plot->yAxis->range().size() / 2.0;
+        range = QCPRange(center - halfSize, center + halfSize);
+    }
+    plot->yAxis->setRange(range);
+}
+
+void Plotter::dropPointsLeftOfWindow()
+{
+    const double keepFrom = lastKey - WindowSeconds - KeptMarginSeconds;
+    const auto data = graph->data();
+    if (!data->isEmpty() && data->constBegin()->key < keepFrom - DropBatchSeconds)
+        data->removeBefore(keepFrom);
+}
+
+void Plotter::realtimeDataSlot()
+{
+    plot->xAxis->setRange(lastKey, WindowSeconds, Qt::AlignRight);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}

@@ -1,0 +1,45 @@
+#ifndef PLOTTER_H
+#define PLOTTER_H
+
+#include <QWidget>
+
+class QCustomPlot;
+class QCPGraph;
+class QCPTextElement;
+
+// A strip chart: one value against elapsed time, showing the newest 8 seconds
+// and redrawing itself every 40 ms however often values arrive.
+class Plotter : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr double WindowSeconds = 8.0;
+    static constexpr int RedrawPeriodMs = 40;
+
+    explicit Plotter(QWidget* parent = nullptr);
+
+    void setTittle(const QString& text);
+    void setLabels(const QString& keyLabel, const QString& valueLabel);
+    void addPoint(double value);
+
+private slots:
+    void realtimeDataSlot();
+
+private:
+    void dropPointsLeftOfWindow();
+    void updateValueRange(double value);
+
+    QCustomPlot* plot = nullptr;
+    QCPGraph* graph = nullptr;
+    QCPTextElement* title = nullptr;
+    double lastKey = 0.0;
+
+    // The value axis spans every value of the run, also those whose points
+    // have already been dropped, so the extremes are kept here.
+    bool hasValues = false;
+    double minValue = 0.0;
+    double maxValue = 0.0;
+};
+
+#endif // PLOTTER_H

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs to build, test and run,
+# skipping those already present. Runs apt-get as root, or through sudo.
+#   scripts/install-deps.sh            build, test and run
+#   scripts/install-deps.sh --extra    also the fuzzer's, the screenshot's and
+#                                      the packaging tools
+set -euo pipefail
+
+packages=(
+    cmake make g++ pkg-config          # build
+    qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets, serial port, test library
+    libqcustomplot-dev                 # the charts' plotting library
+    fonts-dejavu-core                  # text in the window, also headless
+    xvfb xauth                         # a display for machines without one
+)
+if [[ "${1:-}" == "--extra" ]]; then
+    packages+=(
+        clang libclang-rt-14-dev       # libFuzzer and the sanitizers' runtime
+        imagemagick                    # screenshots of the window
+        libbenchmark-dev valgrind      # benchmarks and leak checks
+        desktop-file-utils dpkg-dev    # checking and building the package
+    )
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+        || missing+=("$package")
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+    exit 0
+fi
+
+echo "Installing Debian packages: ${missing[*]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+# The package lists of a fresh machine are empty; refresh them once.
+if ! "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,193 @@
+#include "widget.h"
+#include "ui_widget.h"
+
+#include "recordformat.h"
+
+#include <QPixmap>
+#include <QSerialPortInfo>
+#include <QTime>
+
+namespace {
+const char* const ResetCommand = "$MIB,RESET*87";
+const char* const MakerAddress = "https://telvorin.example";
+} // namespace
+
+QList<PortEntry> systemSerialPorts()
+{
+    QList<PortEntry> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : infos)
+        ports.append({info.portName(), info.description()});
+    return ports;
+}
+
+Widget::Widget(QWidget* parent, PortSource portSource)
+    : QWidget(parent)
+    , ui(new Ui::Widget)
+    , portSource(std::move(portSource))
+{
+    ui->setupUi(this);
+
+    const QPixmap logo(":/images/logo.png");
+    ui->app_logo_l->setFixedSize(logo.size());
+    ui->app_logo_l->setPixmap(logo);
+
+    ui->further_info_l->setText(QString("For more information please visit\n") + MakerAddress);
+
+    struct ChartText
+    {
+        Plotter* chart;
+        const char* title;
+        const char* unit;
+    };
+    const ChartText charts[] = {
+        {ui->yaw_plotter, "Yaw", "Degree"},
+        {ui->pitch_plotter, "Pitch", "Degree"},
+        {ui->roll_plotter, "Roll", "Degree"},
+        {ui->x_acc_plotter, "X acceleration", "mg"},
+        {ui->y_acc_plotter, "Y acceleration", "mg"},
+        {ui->z_acc_plotter, "Z acceleration", "mg"},
+    };
+    for (const ChartText& c : charts) {
+        c.chart->setTittle(c.title);
+        c.chart->setLabels("Time", c.unit);
+    }
+
+    ui->connect_button->setEnabled(false);
+
+    ui->console->setReadOnly(true);
+    QFont consoleFont = ui->console->font();
+    consoleFont.setFamily("Courier New");
+    ui->console->setFont(consoleFont);
+    ui->console->setMaximumBlockCount(ConsoleMaxLines);
+
+    ui->csum_miss_le->setReadOnly(true);
+    ui->index_miss_le->setReadOnly(true);
+
+    serialPort = new QSerialPort(this);
+    connect(serialPort, &QSerialPort::readyRead, this, &Widget::readSerial);
+    connect(serialPort, &QSerialPort::errorOccurred, this, &Widget::handleError);
+
+    parser = new Parser(nullptr);
+
+    on_scan_button_clicked();
+
+    connect(parser, &Parser::dataReady, this, &Widget::updateData);
+
+    connect(ui->reset_imu_pb, &QPushButton::clicked, ui->reset_imu_pb, [this] { sendReset(); },
+            Qt::DirectConnection);
+}
+
+Widget::~Widget()
+{
+    delete ui;
+    delete parser;
+}
+
+void Widget::on_scan_button_clicked()
+{
+    ui->ports_combobox->clear();
+    const QList<PortEntry> ports = portSource ? portSource() : QList<PortEntry>();
+    for (const PortEntry& port : ports)
+        ui->ports_combobox->addItem(port.name + ": " + port.description);
+    ui->connect_button->setEnabled(ui->ports_combobox->count() > 0);
+}
+
+void Widget::on_connect_button_clicked()
+{
+    if (serialPort->isOpen()) {
+        closePort();
+        return;
+    }
+
+    const QString portName = ui->ports_combobox->currentText().split(":").first();
+    serialPort->setPortName(portName);
+    serialPort->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        printToConsole(portName + " is open");
+        ui->connect_button->setText("Close");
+    } else {
+        printToConsole("Failed to open port " + portName);
+    }
+}
+
+void Widget::closePort()
+{
+    serialPort->close();
+    ui->connect_button->setText("Open");
+    printToConsole(QString("Port %1 closed").arg(serialPort->portName()));
+}
+
+void Widget::readSerial()
+{
+    const QByteArray bytes = serialPort->readAll();
+    if (bytes.isEmpty())
+        return;
+    parser->parse(bytes);
+    ui->csum_miss_le->setText(QString::number(parser->getCSumMisses()));
+}
+
+void Widget::handleError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+        return;
+    case QSerialPort::ReadError:
+        // A device that went away (the far end of a pseudo-terminal, some USB
+        // serial drivers) reports read errors instead of a resource error, and
+        // keeps reporting them for as long as the port stays open. Log it once
+        // and treat it as the loss of the device.
+        printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
+        if (!serialPort->isOpen())
+            return;
+        break;
+    case QSerialPort::ResourceError:
+        break;
+    default:
+        printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
+        return;
+    }
+
+    printToConsole("Serial port becomes unavailable. Please check the connection and try to "
+                   "connect again (after re-scan)");
+    if (serialPort->isOpen())
+        closePort();
+    on_scan_button_clicked();
+}
+
+void Widget::updateData(UART_RCV& data)
+{
+    RecordFormat::remap(data);
+    printToConsole(RecordFormat::consoleLine(data));
+    ui->index_miss_le->setText(QString::number(parser->getIndexMisses()));
+
+    ui->yaw_plotter->addPoint(data.angle1 / 100.0);
+    ui->pitch_plotter->addPoint(data.angle2 / 100.0);
+    ui->roll_plotter->addPoint(data.angle3 / 100.0);
+    ui->x_acc_plotter->addPoint(data.accel1);
+    ui->y_acc_plotter->addPoint(data.accel2);
+    ui->z_acc_plotter->addPoint(data.accel3);
+}
+
+double Widget::convertToMsSquared(short mg)
+{
+    return RecordFormat::convertToMsSquared(mg);
+}
+
+void Widget::sendReset()
+{
+    if (!serialPort->isOpen())
+        return;
+    serialPort->write(QString(ResetCommand).toLocal8Bit());
+    printToConsole(QString("SerialPort TX: ") + ResetCommand);
+}
+
+void Widget::printToConsole(const QString& message)
+{
+    const QString time = QTime::currentTime().toString("hh:mm:ss.zzz");
+    ui->console->appendPlainText(QString("[%1] %2").arg(time, 12).arg(message));
+}
