@@ -1,0 +1,1 @@
+imu_add_test(tst_plotter SOURCES tst_plotter.cpp LIBS imu_window)

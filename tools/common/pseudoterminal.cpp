@@ -1,0 +1,117 @@
+#include "pseudoterminal.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+PseudoTerminal::PseudoTerminal()
+{
+    fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        close();
+        return;
+    }
+    char name[128];
+    if (::ptsname_r(fd, name, sizeof name) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        close();
+        return;
+    }
+    path = QString::fromLocal8Bit(name);
+
+    // Raw from the start, so that bytes written before the slave is opened
+    // are neither echoed nor translated by the line discipline.
+    termios settings {};
+    if (::tcgetattr(fd, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(fd, TCSANOW, &settings);
+    }
+}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    close();
+}
+
+bool PseudoTerminal::isOpen() const
+{
+    return fd >= 0;
+}
+
+QString PseudoTerminal::slavePath() const
+{
+    return path;
+}
+
+int PseudoTerminal::masterFd() const
+{
+    return fd;
+}
+
+QString PseudoTerminal::errorString() const
+{
+    return error;
+}
+
+bool PseudoTerminal::write(const QByteArray& bytes, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0) {
+            error = QStringLiteral("timed out writing to the pseudo-terminal");
+            return false;
+        }
+        pollfd p {fd, POLLOUT, 0};
+        ::poll(&p, 1, int(qMin<qint64>(left, 50)));
+    }
+    return fd >= 0;
+}
+
+QByteArray PseudoTerminal::read(int timeoutMs, int maxBytes)
+{
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[4096];
+    while (fd >= 0 && out.size() < maxBytes) {
+        const ssize_t n = ::read(fd, buffer, size_t(qMin<qint64>(sizeof buffer, maxBytes - out.size())));
+        if (n > 0) {
+            out.append(buffer, int(n));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break; // EIO: nobody holds the slave open
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0)
+            break;
+        pollfd p {fd, POLLIN, 0};
+        ::poll(&p, 1, int(left));
+    }
+    return out;
+}
+
+void PseudoTerminal::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
