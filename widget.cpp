@@ -147,6 +147,14 @@ void Widget::handleError(QSerialPort::SerialPortError error)
         break;
     case QSerialPort::ResourceError:
         break;
+    case QSerialPort::WriteError:
+        // The serial port retries a failed write on every turn of the event
+        // loop and reports each retry, which would flood the console and keep
+        // the GUI thread busy for as long as the port stays open. Log it once
+        // and drop the unsent bytes; the link stays open for reading.
+        printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
+        serialPort->clear(QSerialPort::Output);
+        return;
     default:
         printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
         return;
