@@ -3,10 +3,11 @@
 #   make test        build and run every test through CTest
 #   make screenshot  write the window's picture to docs/screenshot.png
 #   make bench       build and run the benchmarks (prints figures)
+#   make package     build the Debian package $(BUILD)/telvorin-imu_<version>_<arch>.deb
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run screenshot bench clean
+.PHONY: all deps build test run screenshot bench package clean
 
 all: build
 
@@ -34,6 +35,10 @@ screenshot: build
 bench: build
 	@scripts/install-deps.sh --extra
 	scripts/run-benchmarks.sh $(BUILD)
+
+package: build
+	@scripts/install-deps.sh --extra
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)
