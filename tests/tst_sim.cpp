@@ -1,0 +1,352 @@
+// imu-sim as a program: its captures decode with the monitor's parser to
+// exactly what it says it sent, its faults match its counts, and its command
+// line is strict.
+
+#include "frameencoder.h"
+#include "hostinput.h"
+#include "motion.h"
+#include "recordformat.h"
+#include "tst_sim_support.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+using namespace SimSupport;
+
+class TestSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void helpDescribesEveryOption();
+    void badArgumentIsOneLineAndStatus2_data();
+    void badArgumentIsOneLineAndStatus2();
+    void captureDecodesToTheRecordsSent();
+    void motionStaysInItsRanges();
+    void sameSeedSameStream();
+    void faultsMatchTheirCounts();
+    void garbageNeverLooksLikeAFrame();
+    void standardOutputCarriesTheStream();
+    void givenRateIsPaced();
+    void hostInputFindsSplitResetCommand();
+    void hostInputReportsOtherBytes();
+
+private:
+    QTemporaryDir dir;
+    QString file(const QString& name) const { return dir.filePath(name); }
+};
+
+void TestSim::helpDescribesEveryOption()
+{
+    const Run run = runSim({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    for (const char* option : {"--rate", "max", "--seed", "--corrupt", "--drop", "--garbage",
+                               "--disconnect-after", "--out", "--count", "--records", "$MIB,RESET*87",
+                               "-1000 mg", "index,angle1,angle2,angle3,accel1,accel2,accel3,fate"})
+        QVERIFY2(run.out.contains(option), option);
+    QVERIFY(run.err.isEmpty());
+}
+
+void TestSim::badArgumentIsOneLineAndStatus2_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "bogus";
+    QTest::newRow("rate not a number") << QStringList{"--rate", "fast"} << "fast";
+    QTest::newRow("rate zero") << QStringList{"--rate", "0"} << "--rate";
+    QTest::newRow("rate negative") << QStringList{"--rate=-5"} << "--rate";
+    QTest::newRow("rate missing") << QStringList{"--rate"} << "--rate";
+    QTest::newRow("probability above 1") << QStringList{"--corrupt", "1.5"} << "--corrupt";
+    QTest::newRow("probability negative") << QStringList{"--drop", "-0.1"} << "--drop";
+    QTest::newRow("probability text") << QStringList{"--garbage", "often"} << "--garbage";
+    QTest::newRow("seed negative") << QStringList{"--seed", "-1"} << "--seed";
+    QTest::newRow("count negative") << QStringList{"--count", "-3"} << "--count";
+    QTest::newRow("count fraction") << QStringList{"--count", "2.5"} << "--count";
+    QTest::newRow("disconnect text") << QStringList{"--disconnect-after", "soon"} << "--disconnect-after";
+    QTest::newRow("positional") << QStringList{"extra"} << "extra";
+    QTest::newRow("empty out") << QStringList{"--out", ""} << "--out";
+}
+
+void TestSim::badArgumentIsOneLineAndStatus2()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    const Run run = runSim(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY(run.err.endsWith('\n'));
+    QVERIFY2(run.err.startsWith("imu-sim: "), run.err.constData());
+    QVERIFY2(run.err.contains(named.toUtf8()), run.err.constData());
+}
+
+void TestSim::captureDecodesToTheRecordsSent()
+{
+    const Run run = runSim({"--seed", "11", "--count", "700", "--out", file("plain.bin"), "--records",
+                            file("plain.csv")});
+    QCOMPARE(run.exitCode, 0);
+    const Summary s = summary(run.err);
+    QVERIFY(s.found);
+    QCOMPARE(s.sent, 700ull);
+    QCOMPARE(s.corrupted + s.dropped + s.garbage, 0ull);
+
+    QByteArray header;
+    const QList<CsvRecord> rows = readRecords(file("plain.csv"), &header);
+    QCOMPARE(header, QByteArray("index,angle1,angle2,angle3,accel1,accel2,accel3,fate"));
+    QCOMPARE(rows.size(), 700);
+
+    QFile capture(file("plain.bin"));
+    QVERIFY(capture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = capture.readAll();
+    QCOMPARE(bytes.size(), 700 * Parser::FrameSize);
+    const Decoded d = decode(bytes);
+    QCOMPARE(d.records.size(), 700);
+    QCOMPARE(d.checksumMisses, 0u);
+    QCOMPARE(d.indexMisses, 0u);
+    QCOMPARE(d.droppedBytes, 0ull);
+    for (int i = 0; i < rows.size(); ++i) {
+        const UART_RCV& a = d.records[i];
+        const UART_RCV& b = rows[i].record;
+        QCOMPARE(rows[i].fate, QByteArray("sent"));
+        QCOMPARE(int(a.index), i % 256); // wraps after 255
+        QCOMPARE(a.index, b.index);
+        QCOMPARE(a.angle1, b.angle1);
+        QCOMPARE(a.angle2, b.angle2);
+        QCOMPARE(a.angle3, b.angle3);
+        QCOMPARE(a.accel1, b.accel1);
+        QCOMPARE(a.accel2, b.accel2);
+        QCOMPARE(a.accel3, b.accel3);
+    }
+}
+
+void TestSim::motionStaysInItsRanges()
+{
+    // 25 s of motion at the nominal 100 frames/s of an unpaced capture: long
+    // enough for a whole turn of yaw.
+    const Run run = runSim({"--seed", "5", "--count", "2500", "--out", file("motion.bin")});
+    QCOMPARE(run.exitCode, 0);
+    QFile capture(file("motion.bin"));
+    QVERIFY(capture.open(QIODevice::ReadOnly));
+    const Decoded d = decode(capture.readAll());
+    QCOMPARE(d.records.size(), 2500);
+
+    double minYaw = 1e9, maxYaw = -1e9, maxPitch = 0, maxRoll = 0;
+    double previousYaw = 0, previousPitch = 0, previousRoll = 0;
+    for (int i = 0; i < d.records.size(); ++i) {
+        UART_RCV shown = d.records[i];
+        RecordFormat::remap(shown);
+        const double yaw = shown.angle1 / 100.0, pitch = shown.angle2 / 100.0, roll = shown.angle3 / 100.0;
+        const double x = shown.accel1, y = shown.accel2, z = shown.accel3;
+        QVERIFY2(yaw > -180.0 && yaw <= 180.0, qPrintable(QString::number(yaw)));
+        QVERIFY(std::fabs(pitch) <= 60.0);
+        QVERIFY(std::fabs(roll) <= 60.0);
+        // Only gravity acts on a board turning about its sensor: 1 g within
+        // the noise of +-8 mg on each axis.
+        const double g = std::sqrt(x * x + y * y + z * z);
+        QVERIFY2(std::fabs(g - 1000.0) <= 15.0, qPrintable(QString::number(g)));
+        // The board's own axes: nose up reads +X, right side down reads -Y.
+        QVERIFY(std::fabs(x - 1000.0 * std::sin(pitch * M_PI / 180)) <= 9.0);
+        QVERIFY(std::fabs(y + 1000.0 * std::sin(roll * M_PI / 180) * std::cos(pitch * M_PI / 180)) <= 9.0);
+
+        if (i < 100) {
+            // At rest for the first second: flat and still, Z showing the
+            // table's push of -1000 mg (the board sends +1000).
+            QCOMPARE(shown.angle1, qint16(0));
+            QCOMPARE(shown.angle2, qint16(0));
+            QCOMPARE(shown.angle3, qint16(0));
+            QVERIFY(std::fabs(x) <= 8 && std::fabs(y) <= 8);
+            QVERIFY(std::fabs(z + 1000) <= 8);
+            QVERIFY(std::fabs(d.records[i].accel3 - 1000) <= 8);
+        }
+        if (i > 0) {
+            // Smooth: small steps, yaw's wrap from 180 to -180 included.
+            const double yawStep = std::fabs(std::remainder(yaw - previousYaw, 360.0));
+            QVERIFY2(yawStep < 1.0, qPrintable(QString::number(yawStep)));
+            QVERIFY(std::fabs(pitch - previousPitch) < 1.5);
+            QVERIFY(std::fabs(roll - previousRoll) < 1.5);
+        }
+        previousYaw = yaw;
+        previousPitch = pitch;
+        previousRoll = roll;
+        minYaw = qMin(minYaw, yaw);
+        maxYaw = qMax(maxYaw, yaw);
+        maxPitch = qMax(maxPitch, std::fabs(pitch));
+        maxRoll = qMax(maxRoll, std::fabs(roll));
+    }
+    // The whole circle and most of the angle ranges are visited.
+    QVERIFY(minYaw < -170 && maxYaw > 170);
+    QVERIFY(maxPitch > 40 && maxRoll > 45);
+}
+
+void TestSim::sameSeedSameStream()
+{
+    const QStringList common {"--count", "300", "--corrupt", "0.1", "--garbage", "0.3", "--drop", "0.1"};
+    QCOMPARE(runSim(QStringList{"--seed", "42", "--out", file("a.bin")} + common).exitCode, 0);
+    QCOMPARE(runSim(QStringList{"--seed", "42", "--out", file("b.bin")} + common).exitCode, 0);
+    QCOMPARE(runSim(QStringList{"--seed", "43", "--out", file("c.bin")} + common).exitCode, 0);
+    auto contents = [this](const char* name) {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QVERIFY(!contents("a.bin").isEmpty());
+    QCOMPARE(contents("a.bin"), contents("b.bin"));
+    QVERIFY(contents("a.bin") != contents("c.bin"));
+}
+
+void TestSim::faultsMatchTheirCounts()
+{
+    const int count = 4000;
+    const Run run = runSim({"--seed", "7", "--count", QString::number(count), "--corrupt", "0.1", "--drop",
+                            "0.05", "--garbage", "0.2", "--out", file("faults.bin"), "--records",
+                            file("faults.csv")});
+    QCOMPARE(run.exitCode, 0);
+    const Summary s = summary(run.err);
+    QVERIFY(s.found);
+    QCOMPARE(s.sent + s.corrupted + s.dropped, quint64(count));
+    // The options take effect at about their probability.
+    QVERIFY(s.corrupted > 250 && s.corrupted < 550);
+    QVERIFY(s.dropped > 100 && s.dropped < 300);
+    QVERIFY(s.garbage > 0);
+
+    const QList<CsvRecord> rows = readRecords(file("faults.csv"));
+    QCOMPARE(rows.size(), count);
+    QList<UART_RCV> sent;
+    quint64 corrupt = 0, dropped = 0;
+    uint expectedIndexMisses = 0;
+    bool gap = false, anySent = false;
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(int(rows[i].record.index), i % 256); // lost frames use up their index
+        if (rows[i].fate == "sent") {
+            // A run of lost frames between two good ones breaks the sequence once.
+            if (anySent && gap)
+                ++expectedIndexMisses;
+            anySent = true;
+            gap = false;
+            sent.append(rows[i].record);
+        } else {
+            gap = true;
+            if (rows[i].fate == "corrupt")
+                ++corrupt;
+            else if (rows[i].fate == "dropped")
+                ++dropped;
+            else
+                QFAIL(rows[i].fate.constData());
+        }
+    }
+    QCOMPARE(quint64(sent.size()), s.sent);
+    QCOMPARE(corrupt, s.corrupted);
+    QCOMPARE(dropped, s.dropped);
+
+    QFile capture(file("faults.bin"));
+    QVERIFY(capture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = capture.readAll();
+    QCOMPARE(quint64(bytes.size()), (s.sent + s.corrupted) * Parser::FrameSize + s.garbage);
+    const Decoded d = decode(bytes);
+    QCOMPARE(quint64(d.records.size()), s.sent);
+    QCOMPARE(quint64(d.checksumMisses), s.corrupted);
+    QCOMPARE(d.indexMisses, expectedIndexMisses);
+    QCOMPARE(d.droppedBytes, s.garbage);
+    for (int i = 0; i < sent.size(); ++i) {
+        QCOMPARE(d.records[i].index, sent[i].index);
+        QCOMPARE(d.records[i].accel3, sent[i].accel3);
+        QCOMPARE(d.records[i].angle1, sent[i].angle1);
+    }
+}
+
+void TestSim::garbageNeverLooksLikeAFrame()
+{
+    const Run run = runSim({"--seed", "3", "--count", "3000", "--garbage", "1", "--corrupt", "0.2",
+                            "--out", file("garbage.bin")});
+    QCOMPARE(run.exitCode, 0);
+    const Summary s = summary(run.err);
+    QVERIFY(s.garbage >= 3000 && s.garbage <= 3000 * 8);
+    QFile capture(file("garbage.bin"));
+    QVERIFY(capture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = capture.readAll();
+    // Walk the stream: every 0xAA must begin a whole frame of two sync
+    // bytes; everything else between frames is garbage.
+    quint64 frames = 0, garbage = 0;
+    int pos = 0;
+    while (pos < bytes.size()) {
+        if (quint8(bytes[pos]) != 0xAA) {
+            ++garbage;
+            ++pos;
+            continue;
+        }
+        QVERIFY2(pos + Parser::FrameSize <= bytes.size(), "frame cut short");
+        QCOMPARE(quint8(bytes[pos + 1]), quint8(0xAA));
+        ++frames;
+        pos += Parser::FrameSize;
+    }
+    QCOMPARE(frames, s.sent + s.corrupted);
+    QCOMPARE(garbage, s.garbage);
+    QCOMPARE(quint64(decode(bytes).records.size()), s.sent);
+}
+
+void TestSim::standardOutputCarriesTheStream()
+{
+    const Run run = runSim({"--out", "-", "--count", "10"});
+    QCOMPARE(run.exitCode, 0);
+    // No pseudo-terminal, so no path line: the bytes are the frames alone.
+    QCOMPARE(run.out.size(), 10 * Parser::FrameSize);
+    QCOMPARE(decode(run.out).records.size(), 10);
+    QCOMPARE(summary(run.err).sent, 10ull);
+}
+
+void TestSim::givenRateIsPaced()
+{
+    // 40 frames at 200 frames/s cannot be written in much less than 0.2 s;
+    // a lower bound only, which a slow machine cannot break.
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = runSim({"--out", file("paced.bin"), "--rate", "200", "--count", "40"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(clock.elapsed() >= 180, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(QFileInfo(file("paced.bin")).size(), qint64(40 * Parser::FrameSize));
+}
+
+void TestSim::hostInputFindsSplitResetCommand()
+{
+    const QByteArray command = HostInput::ResetCommand;
+    QCOMPARE(command.size(), 13);
+    for (int cut = 0; cut <= command.size(); ++cut) {
+        HostInput input;
+        QList<HostInput::Event> events = input.feed(command.left(cut));
+        events += input.feed(command.mid(cut));
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].kind, HostInput::Event::Reset);
+    }
+    // One byte at a time, twice in a row.
+    HostInput input;
+    int resets = 0;
+    for (char c : command + command)
+        for (const HostInput::Event& e : input.feed(QByteArray(1, c)))
+            resets += e.kind == HostInput::Event::Reset ? 1 : 100;
+    QCOMPARE(resets, 2);
+    QVERIFY(input.flush().isEmpty());
+}
+
+void TestSim::hostInputReportsOtherBytes()
+{
+    HostInput input;
+    QList<HostInput::Event> events = input.feed("hello$$MIB,RESET*87$MIB,RES");
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].kind, HostInput::Event::Ignored);
+    QCOMPARE(events[0].bytes, QByteArray("hello$"));
+    QCOMPARE(events[1].kind, HostInput::Event::Reset);
+    // The kept prefix turns out not to be the command.
+    events = input.feed("CUE");
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].bytes, QByteArray("$MIB,RESCUE"));
+    // A prefix left at the end of the stream is handed back.
+    input.feed("$MIB");
+    events = input.flush();
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].bytes, QByteArray("$MIB"));
+    QCOMPARE(HostInput::describe(QByteArray("a\x01\"", 3)), QByteArray("\"a\\x01\\\"\""));
+    QCOMPARE(HostInput::describe(QByteArray(100, 'x'), 4), QByteArray("\"xxxx\"..."));
+}
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "tst_sim.moc"

@@ -1,0 +1,201 @@
+// imu-sim on its pseudo-terminal, seen from the host's end: the reset
+// command, other input, a host that closes and reopens the port, the pulled
+// cable and the stop signals.
+
+#include "tst_sim_support.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+using namespace SimSupport;
+
+namespace {
+// A running simulator and the path it printed.
+struct LiveSim
+{
+    QProcess process;
+    QByteArray path;
+
+    bool start(const QStringList& arguments)
+    {
+        process.start(QStringLiteral(IMU_SIM_PATH), arguments);
+        if (!process.waitForStarted(10000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!process.canReadLine() && clock.elapsed() < 10000)
+            process.waitForReadyRead(100);
+        path = process.readLine().trimmed();
+        return path.startsWith("/dev/");
+    }
+    QByteArray finish()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(10000);
+        }
+        return process.readAllStandardError();
+    }
+    ~LiveSim()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+QList<quint8> indices(const Decoded& d)
+{
+    QList<quint8> out;
+    for (const UART_RCV& r : d.records)
+        out.append(r.index);
+    return out;
+}
+} // namespace
+
+class TestSimPty : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void resetRestartsIndexAndMotion();
+    void otherInputIsReportedAndIgnored();
+    void hostMayCloseAndReopen();
+    void disconnectAfterClosesAndEnds();
+    void stopSignalsEndCleanly_data();
+    void stopSignalsEndCleanly();
+};
+
+void TestSimPty::resetRestartsIndexAndMotion()
+{
+    LiveSim sim;
+    QVERIFY(sim.start({"--rate", "200"}));
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    // Past the first second of rest, so the board is moving.
+    const Decoded before = decode(port.read(1700));
+    QVERIFY(before.records.size() > 100);
+    QCOMPARE(before.checksumMisses, 0u);
+    QCOMPARE(before.indexMisses, 0u);
+    const UART_RCV moving = before.records.last();
+    QVERIFY(moving.angle1 != 0 || moving.angle2 != 0 || moving.angle3 != 0);
+
+    // The command split across two writes, as a serial line may deliver it.
+    QVERIFY(port.write("$MIB,RE"));
+    QTest::qWait(20);
+    QVERIFY(port.write("SET*87"));
+    const Decoded after = decode(port.read(600));
+    const QList<quint8> seen = indices(after);
+    const int zero = seen.indexOf(0);
+    QVERIFY2(zero >= 0, "no index 0 after the reset");
+    // Only the frames already on their way come before the restart, and the
+    // index then counts up from 0 again.
+    QVERIFY(zero < 10);
+    QVERIFY(seen.size() > zero + 50);
+    for (int i = zero; i < seen.size(); ++i)
+        QCOMPARE(int(seen[i]), i - zero);
+    // Motion from rest: flat and still again.
+    for (int i = zero; i < seen.size(); ++i) {
+        QCOMPARE(after.records[i].angle1, qint16(0));
+        QCOMPARE(after.records[i].angle3, qint16(0));
+        QVERIFY(qAbs(after.records[i].accel3 - 1000) <= 8);
+    }
+    port.close();
+    const QByteArray err = sim.finish();
+    QVERIFY2(err.contains("imu-sim: reset command received"), err.constData());
+    QVERIFY(!err.contains("ignored"));
+}
+
+void TestSimPty::otherInputIsReportedAndIgnored()
+{
+    LiveSim sim;
+    QVERIFY(sim.start({"--rate", "200"}));
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    QByteArray bytes = port.read(300);
+    QVERIFY(port.write("hello\n"));
+    bytes += port.read(300);
+    const Decoded d = decode(bytes);
+    QVERIFY(d.records.size() > 50);
+    // The stream runs on undisturbed.
+    QCOMPARE(d.indexMisses, 0u);
+    QVERIFY(!indices(d).mid(1).contains(0));
+    port.close();
+    const QByteArray err = sim.finish();
+    QVERIFY2(err.contains("imu-sim: ignored 6 bytes from the host: \"hello\\x0a\""), err.constData());
+    QVERIFY(!err.contains("reset"));
+}
+
+void TestSimPty::hostMayCloseAndReopen()
+{
+    LiveSim sim;
+    QVERIFY(sim.start({"--rate", "200"}));
+    {
+        HostPort port(sim.path);
+        QVERIFY(port.isOpen());
+        QVERIFY(decode(port.read(300)).records.size() > 20);
+    }
+    // Nobody on the port for a while: the simulator carries on.
+    QTest::qWait(400);
+    QCOMPARE(sim.process.state(), QProcess::Running);
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    const Decoded d = decode(port.read(400));
+    QVERIFY(d.records.size() > 40);
+    // The frames sent while the port was closed are lost, not stored up:
+    // the first ones after reopening are current and the sequence is whole.
+    QCOMPARE(d.checksumMisses, 0u);
+    QCOMPARE(d.indexMisses, 0u);
+    QCOMPARE(d.droppedBytes, 0ull);
+    QVERIFY(d.records.size() < 120);
+    port.close();
+    const QByteArray err = sim.finish();
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(summary(err).found);
+    QVERIFY2(err.contains("frames lost while nobody was reading the port"), err.constData());
+}
+
+void TestSimPty::disconnectAfterClosesAndEnds()
+{
+    LiveSim sim;
+    QVERIFY(sim.start({"--rate", "100", "--disconnect-after", "0.8"}));
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    bool ended = false;
+    const QByteArray bytes = port.read(5000, &ended);
+    // The host sees the device go away, and the simulator has ended.
+    QVERIFY(ended);
+    QVERIFY(decode(bytes).records.size() > 30);
+    QVERIFY(sim.process.waitForFinished(5000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(summary(sim.process.readAllStandardError()).found);
+}
+
+void TestSimPty::stopSignalsEndCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestSimPty::stopSignalsEndCleanly()
+{
+    QFETCH(int, signal);
+    LiveSim sim;
+    QVERIFY(sim.start({"--rate", "max"}));
+    HostPort port(sim.path);
+    port.read(200);
+    ::kill(pid_t(sim.process.processId()), signal);
+    QVERIFY(sim.process.waitForFinished(5000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    const Summary s = summary(sim.process.readAllStandardError());
+    QVERIFY(s.found);
+    QVERIFY(s.sent > 0);
+}
+
+QTEST_GUILESS_MAIN(TestSimPty)
+#include "tst_sim_pty.moc"

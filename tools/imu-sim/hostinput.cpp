@@ -1,0 +1,59 @@
+#include "hostinput.h"
+
+const QByteArray HostInput::ResetCommand = QByteArrayLiteral("$MIB,RESET*87");
+
+QList<HostInput::Event> HostInput::feed(const QByteArray& chunk)
+{
+    QList<Event> events;
+    buffer.append(chunk);
+    QByteArray ignored;
+    while (!buffer.isEmpty()) {
+        if (buffer.startsWith(ResetCommand)) {
+            if (!ignored.isEmpty())
+                events.append({Event::Ignored, ignored});
+            ignored.clear();
+            events.append({Event::Reset, {}});
+            buffer.remove(0, ResetCommand.size());
+            continue;
+        }
+        if (buffer.size() < ResetCommand.size() && ResetCommand.startsWith(buffer))
+            break; // may still become the command
+        // Not the command at this position: everything up to the next '$'
+        // (which might start one) is ignored input.
+        int next = buffer.indexOf('$', 1);
+        if (next < 0)
+            next = buffer.size();
+        ignored.append(buffer.left(next));
+        buffer.remove(0, next);
+    }
+    if (!ignored.isEmpty())
+        events.append({Event::Ignored, ignored});
+    return events;
+}
+
+QList<HostInput::Event> HostInput::flush()
+{
+    QList<Event> events;
+    if (!buffer.isEmpty())
+        events.append({Event::Ignored, buffer});
+    buffer.clear();
+    return events;
+}
+
+QByteArray HostInput::describe(const QByteArray& bytes, int maxBytes)
+{
+    QByteArray out = "\"";
+    for (int i = 0; i < bytes.size() && i < maxBytes; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '"' || c == '\\')
+            out.append('\\').append(char(c));
+        else if (c >= 0x20 && c < 0x7F)
+            out.append(char(c));
+        else
+            out.append("\\x").append(QByteArray::number(c, 16).rightJustified(2, '0'));
+    }
+    out.append('"');
+    if (bytes.size() > maxBytes)
+        out.append("...");
+    return out;
+}

@@ -1,0 +1,431 @@
+// imu-sim: a simulated IMU board on a pseudo-terminal or into a file.
+
+#include "frameencoder.h"
+#include "hostinput.h"
+#include "motion.h"
+#include "options.h"
+#include "pseudoterminal.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int signal)
+{
+    stopSignal = signal;
+}
+
+double monotonicSeconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+QByteArray systemError()
+{
+    return QByteArray(std::strerror(errno));
+}
+
+void logLine(const QByteArray& line)
+{
+    std::fprintf(stderr, "imu-sim: %s\n", line.constData());
+    std::fflush(stderr);
+}
+
+struct Counts
+{
+    quint64 sent = 0;
+    quint64 corrupted = 0;
+    quint64 dropped = 0;
+    quint64 garbage = 0;
+    quint64 lost = 0; // sent while nobody read the pseudo-terminal
+};
+
+// Where the frames go. A file or pipe takes every byte; a pseudo-terminal
+// behaves like a serial line that nobody may be listening to.
+class Sink
+{
+public:
+    virtual ~Sink() = default;
+    // Returns false when the bytes did not reach a listener (they are lost,
+    // as on a line with nobody at the far end).
+    virtual bool send(const QByteArray& bytes) = 0;
+    // Reads what the host sent, without waiting.
+    virtual QList<HostInput::Event> service(HostInput&) { return {}; }
+    // The descriptor to wait on for host input, or -1.
+    virtual int inputFd() const { return -1; }
+    virtual void finish() {}
+    bool failed = false;  // the output failed; message already logged
+    bool ended = false;   // the reader went away (a closed pipe)
+};
+
+class FileSink : public Sink
+{
+public:
+    FileSink(int fd, bool unpaced) : fd(fd), unpaced(unpaced) {}
+    ~FileSink() override
+    {
+        if (fd > STDERR_FILENO)
+            ::close(fd);
+    }
+
+    bool send(const QByteArray& bytes) override
+    {
+        buffer.append(bytes);
+        // Unpaced captures are written in large blocks; paced streams frame by
+        // frame, so a reader sees each frame when it is due.
+        if (!unpaced || buffer.size() >= 1 << 16)
+            flush();
+        return !failed && !ended;
+    }
+
+    void finish() override { flush(); }
+
+private:
+    void flush()
+    {
+        qint64 done = 0;
+        while (done < buffer.size() && !failed && !ended) {
+            const ssize_t n = ::write(fd, buffer.constData() + done, size_t(buffer.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EPIPE) {
+                ended = true;
+            } else {
+                logLine(QByteArray("writing the output failed: ") + systemError());
+                failed = true;
+            }
+        }
+        buffer.clear();
+    }
+
+    int fd;
+    bool unpaced;
+    QByteArray buffer;
+};
+
+class PtySink : public Sink
+{
+public:
+    explicit PtySink(PseudoTerminal& pty) : pty(pty) {}
+
+    bool send(const QByteArray& bytes) override
+    {
+        if (hungUp || !pty.isOpen())
+            return false;
+        // The rest of a frame the queue had no room for goes first, so the
+        // host never sees a frame with a hole in it.
+        if (!pending.isEmpty() && !writeSome(pending))
+            return false;
+        if (!pending.isEmpty())
+            return false;
+        pending = bytes;
+        writeSome(pending);
+        return true;
+    }
+
+    QList<HostInput::Event> service(HostInput& input) override
+    {
+        QList<HostInput::Event> events;
+        char chunk[256];
+        while (pty.isOpen()) {
+            const ssize_t n = ::read(pty.masterFd(), chunk, sizeof chunk);
+            if (n > 0) {
+                hungUp = false;
+                events.append(input.feed(QByteArray(chunk, int(n))));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EIO) {
+                // Nobody holds the slave open: the host closed the port. Not an
+                // error: the board keeps sending into the void until the host
+                // opens it again, and a half-sent frame is gone with the line.
+                if (!hungUp)
+                    events.append(input.flush());
+                hungUp = true;
+                pending.clear();
+            } else {
+                hungUp = false; // EAGAIN: someone is there, nothing to read
+            }
+            break;
+        }
+        return events;
+    }
+
+    int inputFd() const override { return hungUp ? -1 : pty.masterFd(); }
+    bool isHungUp() const { return hungUp; }
+
+private:
+    // Writes as much of bytes as the queue takes and removes it from bytes.
+    // False when the write failed outright.
+    bool writeSome(QByteArray& bytes)
+    {
+        while (!bytes.isEmpty()) {
+            const ssize_t n = ::write(pty.masterFd(), bytes.constData(), size_t(bytes.size()));
+            if (n > 0) {
+                bytes.remove(0, int(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return true; // the host is not reading: the rest waits
+            if (n < 0 && errno == EIO) {
+                hungUp = true;
+                bytes.clear();
+                return false;
+            }
+            logLine(QByteArray("writing to the pseudo-terminal failed: ") + systemError());
+            failed = true;
+            return false;
+        }
+        return true;
+    }
+
+    PseudoTerminal& pty;
+    QByteArray pending;
+    bool hungUp = false;
+};
+
+QByteArray garbageBytes(SeededRandom& random)
+{
+    const int length = 1 + int(random.next() % 8);
+    QByteArray bytes;
+    for (int i = 0; i < length; ++i) {
+        // 255 values, none of them the sync byte: garbage can never start a
+        // frame, so it never hides an accidental valid one.
+        quint8 byte = quint8(random.next() % 255);
+        if (byte >= 0xAA)
+            ++byte;
+        bytes.append(char(byte));
+    }
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    SimOptions options;
+    QString error;
+    if (!parseOptions(arguments, options, error)) {
+        std::fprintf(stderr, "imu-sim: %s (see --help)\n", qPrintable(error));
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(helpText()), stdout);
+        return 0;
+    }
+
+    // Signals are blocked except while waiting, so a stop is never missed
+    // between checking the flag and going to sleep.
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals, waitMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+
+    FILE* records = nullptr;
+    if (!options.records.isEmpty()) {
+        records = std::fopen(QFile::encodeName(options.records).constData(), "w");
+        if (!records) {
+            logLine("cannot write " + QFile::encodeName(options.records) + ": " + systemError());
+            return 1;
+        }
+        std::fputs("index,angle1,angle2,angle3,accel1,accel2,accel3,fate\n", records);
+    }
+
+    const bool toFile = !options.out.isEmpty();
+    const bool paced = !toFile || options.rateGiven;
+    PseudoTerminal* pty = nullptr;
+    Sink* sink = nullptr;
+    if (toFile) {
+        int fd = STDOUT_FILENO;
+        if (options.out != "-") {
+            fd = ::open(QFile::encodeName(options.out).constData(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                logLine("cannot write " + QFile::encodeName(options.out) + ": " + systemError());
+                return 1;
+            }
+        }
+        sink = new FileSink(fd, !paced);
+    } else {
+        pty = new PseudoTerminal;
+        if (!pty->isOpen()) {
+            logLine("cannot open a pseudo-terminal: " + pty->errorString().toLocal8Bit());
+            return 1;
+        }
+        // Open and close the slave once: the master then reports a hang-up
+        // until the host opens the port, and frames sent before that are lost
+        // as on a real line instead of piling up for the host's first read.
+        const int slave = ::open(QFile::encodeName(pty->slavePath()).constData(),
+                                 O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slave >= 0)
+            ::close(slave);
+        sink = new PtySink(*pty);
+        std::printf("%s\n", qPrintable(pty->slavePath()));
+        std::fflush(stdout);
+    }
+
+    // Pacing: frame k is due at k / rate; and no frame starts before the link
+    // has carried the previous bytes at ten bit times per byte. Both are
+    // absolute times from the start, so waking late never shifts later frames.
+    const double byteSeconds = LinkBitsPerByte / LinkBaud;
+    const double period = options.rateMax ? 0.0 : 1.0 / options.rate;
+    const double motionRate = options.rateMax ? LinkFramesPerSecond : options.rate;
+    const double start = monotonicSeconds();
+    const double disconnectAt = options.disconnectAfter >= 0 ? options.disconnectAfter : -1;
+    double nextSlot = 0;
+    double linkFree = 0;
+
+    BoardMotion motion(options.seed);
+    SeededRandom faults(options.seed ^ 0x6661756C74730000ull);
+    SeededRandom garbage(options.seed ^ 0x6761726261676500ull);
+    HostInput input;
+    Counts counts;
+    quint8 index = 0;
+    quint64 sinceReset = 0;
+    qint64 generated = 0;
+    bool disconnected = false;
+
+    auto serveHost = [&] {
+        for (const HostInput::Event& event : sink->service(input)) {
+            if (event.kind == HostInput::Event::Reset) {
+                index = 0;
+                sinceReset = 0;
+                logLine("reset command received: index and motion restart from rest");
+            } else {
+                logLine("ignored " + QByteArray::number(event.bytes.size())
+                        + " bytes from the host: " + HostInput::describe(event.bytes));
+            }
+        }
+    };
+
+    while (!stopSignal && !sink->failed && !sink->ended) {
+        if (options.count >= 0 && generated >= options.count)
+            break;
+        double due = qMax(nextSlot, linkFree);
+        if (paced) {
+            // Wait for the frame's time, serving the host meanwhile.
+            for (;;) {
+                const double now = monotonicSeconds() - start;
+                if (disconnectAt >= 0 && now >= disconnectAt) {
+                    disconnected = true;
+                    break;
+                }
+                if (now >= due) {
+                    // Far behind (the process was stopped or starved): start
+                    // afresh instead of sending the backlog in one burst.
+                    if (now - due > 0.5) {
+                        nextSlot = linkFree = due = now;
+                    }
+                    break;
+                }
+                double wake = due;
+                if (disconnectAt >= 0 && disconnectAt < wake)
+                    wake = disconnectAt;
+                const int fd = sink->inputFd();
+                // With nobody on the port there is nothing to wait on; look
+                // again soon so that a host that opens it is heard promptly.
+                if (pty && fd < 0 && wake - now > 0.05)
+                    wake = now + 0.05;
+                const double left = qMax(0.0, wake - now);
+                timespec timeout {};
+                timeout.tv_sec = time_t(left);
+                timeout.tv_nsec = long((left - double(timeout.tv_sec)) * 1e9);
+                pollfd p {fd, POLLIN, 0};
+                ::ppoll(&p, fd >= 0 ? 1 : 0, &timeout, &waitMask);
+                if (stopSignal)
+                    break;
+                serveHost();
+            }
+            if (disconnected || stopSignal)
+                break;
+        } else if (disconnectAt >= 0 && monotonicSeconds() - start >= disconnectAt) {
+            disconnected = true;
+            break;
+        }
+        serveHost();
+
+        UART_RCV record = motion.sample(double(sinceReset) / motionRate);
+        record.index = index;
+        const bool dropped = faults.chance(options.drop);
+        const bool corrupt = faults.chance(options.corrupt);
+        const bool withGarbage = faults.chance(options.garbage);
+
+        QByteArray bytes;
+        if (withGarbage) {
+            bytes = garbageBytes(garbage);
+            counts.garbage += quint64(bytes.size());
+        }
+        const char* fate = "sent";
+        if (dropped) {
+            fate = "dropped";
+            ++counts.dropped;
+        } else if (corrupt) {
+            fate = "corrupt";
+            ++counts.corrupted;
+            bytes.append(FrameEncoder::corruptFrame(record));
+        } else {
+            ++counts.sent;
+            bytes.append(FrameEncoder::frame(record));
+        }
+        if (!bytes.isEmpty() && !sink->send(bytes) && !dropped)
+            ++counts.lost;
+        if (records)
+            std::fprintf(records, "%u,%d,%d,%d,%d,%d,%d,%s\n", unsigned(record.index),
+                         record.angle1, record.angle2, record.angle3, record.accel1,
+                         record.accel2, record.accel3, fate);
+
+        ++generated;
+        ++index;
+        ++sinceReset;
+        nextSlot += period;
+        linkFree = due + double(bytes.size()) * byteSeconds;
+    }
+
+    sink->finish();
+    if (pty)
+        pty->close();
+    if (records && std::fclose(records) != 0)
+        logLine("writing the records failed");
+    if (pty && counts.lost > 0)
+        logLine("frames lost while nobody was reading the port: " + QByteArray::number(counts.lost));
+    std::fprintf(stderr, "imu-sim: frames sent: %llu, corrupted: %llu, dropped: %llu, garbage bytes: %llu\n",
+                 static_cast<unsigned long long>(counts.sent),
+                 static_cast<unsigned long long>(counts.corrupted),
+                 static_cast<unsigned long long>(counts.dropped),
+                 static_cast<unsigned long long>(counts.garbage));
+    const bool failed = sink->failed;
+    delete sink;
+    delete pty;
+    return failed ? 1 : 0;
+}

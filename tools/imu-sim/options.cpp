@@ -1,0 +1,173 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+
+namespace {
+bool parseProbability(const QString& text, double& value)
+{
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && value >= 0 && value <= 1;
+}
+
+bool parseSeconds(const QString& text, double& value)
+{
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && std::isfinite(value) && value >= 0;
+}
+
+QString invalid(const QString& option, const QString& value, const QString& expected)
+{
+    return QStringLiteral("invalid value '%1' for --%2: expected %3").arg(value, option, expected);
+}
+} // namespace
+
+bool parseOptions(const QStringList& arguments, SimOptions& options, QString& error)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "");
+    const QCommandLineOption rate("rate", "", "HZ");
+    const QCommandLineOption seed("seed", "", "N");
+    const QCommandLineOption corrupt("corrupt", "", "P");
+    const QCommandLineOption drop("drop", "", "P");
+    const QCommandLineOption garbage("garbage", "", "P");
+    const QCommandLineOption disconnect("disconnect-after", "", "S");
+    const QCommandLineOption out("out", "", "PATH");
+    const QCommandLineOption count("count", "", "N");
+    const QCommandLineOption records("records", "", "FILE");
+    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records});
+
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        if (error.endsWith('.'))
+            error.chop(1);
+        if (!error.isEmpty())
+            error[0] = error[0].toLower();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    options.help = parser.isSet(help);
+
+    // An option given twice takes its last value, as most programs do.
+    auto last = [&parser](const QCommandLineOption& option) { return parser.values(option).last(); };
+
+    if (parser.isSet(rate)) {
+        const QString text = last(rate);
+        options.rateGiven = true;
+        if (text == "max") {
+            options.rateMax = true;
+        } else {
+            bool ok = false;
+            options.rate = text.toDouble(&ok);
+            if (!ok || !std::isfinite(options.rate) || options.rate <= 0) {
+                error = invalid("rate", text, "frames per second above 0, or max");
+                return false;
+            }
+        }
+    }
+    if (parser.isSet(seed)) {
+        bool ok = false;
+        options.seed = last(seed).toULongLong(&ok);
+        if (!ok) {
+            error = invalid("seed", last(seed), "an unsigned integer");
+            return false;
+        }
+    }
+    const std::pair<const QCommandLineOption*, double*> probabilities[] = {
+        {&corrupt, &options.corrupt}, {&drop, &options.drop}, {&garbage, &options.garbage}};
+    for (const auto& [option, value] : probabilities) {
+        if (parser.isSet(*option) && !parseProbability(last(*option), *value)) {
+            error = invalid(option->names().first(), last(*option), "a probability from 0 to 1");
+            return false;
+        }
+    }
+    if (parser.isSet(disconnect) && !parseSeconds(last(disconnect), options.disconnectAfter)) {
+        error = invalid("disconnect-after", last(disconnect), "seconds, 0 or more");
+        return false;
+    }
+    if (parser.isSet(count)) {
+        bool ok = false;
+        options.count = last(count).toLongLong(&ok);
+        if (!ok || options.count < 0) {
+            error = invalid("count", last(count), "a number of frames, 0 or more");
+            return false;
+        }
+    }
+    if (parser.isSet(out)) {
+        options.out = last(out);
+        if (options.out.isEmpty()) {
+            error = invalid("out", options.out, "a file path, or - for standard output");
+            return false;
+        }
+    }
+    if (parser.isSet(records)) {
+        options.records = last(records);
+        if (options.records.isEmpty()) {
+            error = invalid("records", options.records, "a file path");
+            return false;
+        }
+    }
+    return true;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+R"(Usage: imu-sim [options]
+
+Plays the IMU board: streams its 19-byte measurement frames (two 0xAA sync
+bytes, 16-byte little-endian payload, additive checksum) to a new
+pseudo-terminal, whose path is the first line of standard output. Open that
+path in the monitor like any serial port. The simulator listens to the port:
+the reset command "$MIB,RESET*87" restarts the index at 0 and the motion from
+rest; anything else the host sends is reported on standard error and ignored.
+When the host closes the port the simulator keeps sending, as a board on a
+cable does, and those frames are lost; the host may reopen the port any time.
+
+Options:
+  --rate HZ             frames per second (default 100), or "max" to fill the
+                        115200-baud 8-N-1 link (about 606 frames/s). Paced on
+                        a monotonic clock like a real line; no rate goes beyond
+                        what the link carries.
+  --seed N              seed of the noise and of the faults (default 1); the
+                        same seed and options give the same stream.
+  --corrupt P           probability that a frame is sent with a wrong checksum
+  --drop P              probability that a frame is skipped (its index is used
+                        up, so the host sees the index jump)
+  --garbage P           probability of 1 to 8 random bytes before a frame;
+                        they never contain 0xAA, so never look like a frame
+  --disconnect-after S  close the pseudo-terminal after S seconds (a cable
+                        pulled out) and exit
+  --out PATH            write the stream to a file instead (- for standard
+                        output), unpaced unless --rate is given
+  --count N             stop after N frames (sent, corrupted and dropped ones
+                        all count)
+  --records FILE        write one CSV line per frame, with the header
+                        index,angle1,angle2,angle3,accel1,accel2,accel3,fate
+                        (values as sent, fate sent, corrupt or dropped)
+  -h, --help            show this text
+
+Motion: the board rests flat for 1 s after start and after every reset, then
+turns its yaw through the whole circle every 20 s while pitch and roll swing
+within +-50 and +-55 degrees. The monitor shows the physical axes: X forward,
+Y right, Z down; yaw turns the nose right, pitch raises it, roll lowers the
+right side. Accelerations are the specific force in milli-g (gravity seen in
+the board's frame, plus up to +-8 mg of noise per axis): a board lying still
+shows Zacc about -1000 mg in the monitor and sends accel3 about +1000. On the
+wire the board's own conventions apply: angle1 = -yaw, angle2 = roll,
+angle3 = pitch, accel3 = -Zacc; angles in hundredths of a degree. With --out
+and no --rate the motion advances 1/100 s per frame.
+
+At the end it prints on standard error:
+  imu-sim: frames sent: N, corrupted: C, dropped: D, garbage bytes: G
+Exit status: 0 when done or ended by SIGINT/SIGTERM, 1 when the output fails,
+2 for a bad argument.
+)");
+}
