@@ -1,0 +1,10 @@
+# Reliability under faults and bad input: the window's whole life (checked
+# for leaks in the sanitizer build), unplug cycles, bad ports and floods.
+foreach(reliability_test life unplug edges)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tst_reliability_${reliability_test}.cpp)
+        imu_add_test(tst_reliability_${reliability_test}
+            SOURCES tst_reliability_${reliability_test}.cpp tst_reliability_support.h
+            LIBS imu_window imu_pty imu_frame_encoder
+            TIMEOUT 240)
+    endif()
+endforeach()
