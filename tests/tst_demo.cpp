@@ -1,0 +1,184 @@
+// The demo's simulated board in the monitor's window: listed first at start
+// and after every Scan, and Connect shows its records.
+
+#include "simulatedboard.h"
+#include "widget.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+QList<PortEntry> fakeSystemPorts()
+{
+    return {{"ttyFAKE0", "USB serial"}, {"ttyFAKE1", ""}};
+}
+
+QStringList items(QComboBox* box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out.append(box->itemText(i));
+    return out;
+}
+
+bool alive(qint64 pid)
+{
+    // A zombie has ended; only its parent has not collected it yet.
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
+}
+} // namespace
+
+class TestDemo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simulatedPortIsListedFirst();
+    void connectShowsTheBoardAndResetRestartsIt();
+    void failedStartLeavesTheRealPorts();
+    void stopEndsTheSimulator();
+    void simulatorEndsWithTheDemo();
+};
+
+void TestDemo::simulatedPortIsListedFirst()
+{
+    SimulatedBoard board;
+    QString error;
+    QVERIFY2(board.start(SimulatedBoard::locateSimulator(), {}, error), qPrintable(error));
+    QVERIFY(board.portPath().startsWith("/dev/"));
+
+    Widget window(nullptr, board.portSource(fakeSystemPorts));
+    auto* ports = window.findChild<QComboBox*>("ports_combobox");
+    auto* connectButton = window.findChild<QPushButton*>("connect_button");
+    const QStringList expected {board.portPath() + ": Simulated IMU board", "ttyFAKE0: USB serial",
+                                "ttyFAKE1: "};
+    QCOMPARE(items(ports), expected);
+    QCOMPARE(ports->currentIndex(), 0);
+    QVERIFY(connectButton->isEnabled());
+
+    for (int scan = 0; scan < 2; ++scan) {
+        ports->setCurrentIndex(2);
+        window.findChild<QPushButton*>("scan_button")->click();
+        QCOMPARE(items(ports), expected);
+        QCOMPARE(ports->currentIndex(), 0);
+    }
+}
+
+void TestDemo::connectShowsTheBoardAndResetRestartsIt()
+{
+    SimulatedBoard board;
+    QString error;
+    QVERIFY2(board.start(SimulatedBoard::locateSimulator(), {}, error), qPrintable(error));
+    Widget window(nullptr, board.portSource(fakeSystemPorts));
+    auto* console = window.findChild<QPlainTextEdit*>("console");
+    auto* connectButton = window.findChild<QPushButton*>("connect_button");
+
+    // The user changes nothing and clicks Connect.
+    connectButton->click();
+    QCOMPARE(connectButton->text(), QString("Close"));
+    QVERIFY(console->toPlainText().contains(board.portPath() + " is open"));
+    QTRY_VERIFY_WITH_TIMEOUT(console->toPlainText().count("Ind: ") >= 50, 10000);
+    QCOMPARE(window.findChild<QLineEdit*>("csum_miss_le")->text(), QString("0"));
+    QCOMPARE(window.findChild<QLineEdit*>("index_miss_le")->text(), QString("0"));
+    // Lying flat at first: the monitor shows the table's push as -1000 mg on Z.
+    QVERIFY(console->toPlainText().contains(QRegularExpression("Zacc:  -(99\\d|100\\d) mg")));
+
+    window.findChild<QPushButton*>("reset_imu_pb")->click();
+    const QString tx = "SerialPort TX: $MIB,RESET*87";
+    QVERIFY(console->toPlainText().contains(tx));
+    // The board restarts at index 0, at rest.
+    const QRegularExpression restart("Ind:   0; Yaw:    0.00; Pitch:    0.00; Roll:    0.00;");
+    QTRY_VERIFY_WITH_TIMEOUT(console->toPlainText().mid(console->toPlainText().indexOf(tx)).contains(restart),
+                             5000);
+
+    connectButton->click();
+    QCOMPARE(connectButton->text(), QString("Open"));
+    QVERIFY(board.isRunning());
+}
+
+void TestDemo::failedStartLeavesTheRealPorts()
+{
+    SimulatedBoard board;
+    QString error;
+    QVERIFY(!board.start("/nonexistent/imu-sim", {}, error));
+    QVERIFY2(error.contains("/nonexistent/imu-sim"), qPrintable(error));
+    QVERIFY(!error.contains('\n'));
+    QVERIFY(!board.isRunning());
+
+    // A program that ends without naming a pseudo-terminal.
+    QVERIFY(!board.start("/bin/true", {}, error));
+    QVERIFY2(error.contains("ended"), qPrintable(error));
+    QVERIFY(!board.start({}, {}, error));
+    QVERIFY2(error.contains("imu-sim"), qPrintable(error));
+
+    Widget window(nullptr, board.portSource(fakeSystemPorts));
+    auto* ports = window.findChild<QComboBox*>("ports_combobox");
+    QCOMPARE(items(ports), QStringList({"ttyFAKE0: USB serial", "ttyFAKE1: "}));
+}
+
+void TestDemo::stopEndsTheSimulator()
+{
+    qint64 pid = 0;
+    {
+        SimulatedBoard board;
+        QString error;
+        QVERIFY2(board.start(SimulatedBoard::locateSimulator(), {}, error), qPrintable(error));
+        Widget window(nullptr, board.portSource(fakeSystemPorts));
+        auto* ports = window.findChild<QComboBox*>("ports_combobox");
+        QCOMPARE(ports->count(), 3);
+        // Found by its pseudo-terminal: this test's only child is the board.
+        const QStringList children = QString::fromLatin1([] {
+            QFile f(QString("/proc/%1/task/%1/children").arg(QCoreApplication::applicationPid()));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }()).split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(children.size(), 1);
+        pid = children.first().toLongLong();
+        QVERIFY(alive(pid));
+
+        board.stop();
+        QVERIFY(!alive(pid));
+        QVERIFY(!board.isRunning());
+        // Gone from the list at the next Scan, leaving the real ports.
+        window.findChild<QPushButton*>("scan_button")->click();
+        QCOMPARE(items(ports), QStringList({"ttyFAKE0: USB serial", "ttyFAKE1: "}));
+    }
+}
+
+void TestDemo::simulatorEndsWithTheDemo()
+{
+    // The demo killed outright, without closing its window, still takes its
+    // board with it.
+    QProcess demo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    demo.setProcessEnvironment(env);
+    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--connect"});
+    QVERIFY(demo.waitForStarted(10000));
+    const QString childrenPath = QString("/proc/%1/task/%1/children").arg(demo.processId());
+    qint64 pid = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 QFile f(childrenPath);
+                                 const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : "";
+                                 pid = text.split(' ').first().toLongLong();
+                                 return pid > 0;
+                             }()),
+                             10000);
+    QTest::qWait(500);
+    QVERIFY(alive(pid));
+    ::kill(pid_t(demo.processId()), SIGKILL);
+    QVERIFY(demo.waitForFinished(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 5000);
+}
+
+QTEST_MAIN(TestDemo)
+#include "tst_demo.moc"

@@ -1,0 +1,104 @@
+#include "simulatedboard.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+constexpr int StartTimeoutMs = 5000;
+
+bool isExecutable(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+} // namespace
+
+void SimulatedBoard::ChildProcess::setupChildProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
+
+SimulatedBoard::~SimulatedBoard()
+{
+    stop();
+}
+
+QString SimulatedBoard::locateSimulator()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + "/imu-sim";
+    if (isExecutable(beside))
+        return beside;
+#ifdef IMU_SIM_BUILD_PATH
+    if (isExecutable(QStringLiteral(IMU_SIM_BUILD_PATH)))
+        return QStringLiteral(IMU_SIM_BUILD_PATH);
+#endif
+    return {};
+}
+
+bool SimulatedBoard::start(const QString& program, const QStringList& arguments, QString& error)
+{
+    stop();
+    if (program.isEmpty()) {
+        error = "imu-sim was not found next to this program nor in the build tree";
+        return false;
+    }
+    // Its messages (the reset, ignored input, the final counts) are worth
+    // seeing in the terminal the demo runs in.
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    if (!process.waitForStarted(StartTimeoutMs)) {
+        error = QString("%1: %2").arg(program, process.errorString());
+        return false;
+    }
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!process.canReadLine() && process.state() == QProcess::Running && !deadline.hasExpired())
+        process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
+    if (line.isEmpty() || process.state() != QProcess::Running) {
+        error = process.state() == QProcess::Running
+                    ? QString("%1 did not name its pseudo-terminal").arg(program)
+                    : QString("%1 ended at start with status %2").arg(program).arg(process.exitCode());
+        stop();
+        return false;
+    }
+    path = line;
+    return true;
+}
+
+QString SimulatedBoard::portPath() const
+{
+    return isRunning() ? path : QString();
+}
+
+bool SimulatedBoard::isRunning() const
+{
+    return process.state() == QProcess::Running && !path.isEmpty();
+}
+
+void SimulatedBoard::stop()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+    path.clear();
+}
+
+PortSource SimulatedBoard::portSource(PortSource real) const
+{
+    return [this, real = std::move(real)] {
+        QList<PortEntry> ports;
+        if (isRunning())
+            ports.append({path, Description});
+        if (real)
+            ports.append(real());
+        return ports;
+    };
+}

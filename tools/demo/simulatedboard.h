@@ -1,0 +1,56 @@
+#ifndef SIMULATEDBOARD_H
+#define SIMULATEDBOARD_H
+
+#include "widget.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// The imu-sim child process of the demo: a board on a pseudo-terminal that
+// the window lists first, ahead of the system's serial ports.
+class SimulatedBoard
+{
+public:
+    static constexpr const char* Description = "Simulated IMU board";
+
+    SimulatedBoard() = default;
+    // Ends the simulator.
+    ~SimulatedBoard();
+
+    SimulatedBoard(const SimulatedBoard&) = delete;
+    SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+
+    // imu-sim next to the running program (an installed demo), else the one
+    // of the build tree; empty when neither exists.
+    static QString locateSimulator();
+
+    // Starts program and waits for the pseudo-terminal's path on its first
+    // line of output. On failure returns false, with the reason in error.
+    bool start(const QString& program, const QStringList& arguments, QString& error);
+
+    // The pseudo-terminal's path while the simulator runs, else empty.
+    QString portPath() const;
+    bool isRunning() const;
+
+    // Terminates the simulator and waits for it.
+    void stop();
+
+    // The port list of the window: the simulated board first while it runs,
+    // then whatever real lists.
+    PortSource portSource(PortSource real = systemSerialPorts) const;
+
+private:
+    // A child that also ends when the demo dies without closing its window
+    // (killed, crashed), so no simulator is left running on its own.
+    class ChildProcess : public QProcess
+    {
+    protected:
+        void setupChildProcess() override;
+    };
+
+    ChildProcess process;
+    QString path;
+};
+
+#endif // SIMULATEDBOARD_H
