@@ -33,11 +33,6 @@ quint8 Parser::calcCSum(const QByteArray& bytes)
 
 void Parser::parse(const QByteArray& bytes)
 {
-    // Index access on a non-const payload would detach it on every byte if it
-    // were shared; it never is, so data() stays the same buffer for the
-    // object's life.
-    char* const buffer = payload.data();
-
     for (const char c : bytes) {
         const quint8 b = static_cast<quint8>(c);
         switch (state) {
@@ -57,18 +52,23 @@ void Parser::parse(const QByteArray& bytes)
             }
             break;
         case ReadPayload:
-            buffer[received] = c;
+            // Not through a pointer kept across the loop: the decoding stream
+            // shares payload during an emission, so a listener that runs
+            // parse() again (a nested event loop) moves it to a new buffer.
+            payload[received] = c;
             ++received;
             if (received >= PayloadSize)
                 state = ReadChecksum;
             break;
         case ReadChecksum:
+            // The frame is finished before it is delivered, so that bytes fed
+            // from inside the emission start a new one.
+            received = 0;
+            state = SeekFirstSync;
             if (b == calcCSum(payload))
                 processData(payload);
             else
                 ++checksumMisses;
-            received = 0;
-            state = SeekFirstSync;
             break;
         }
     }
