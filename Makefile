@@ -1,5 +1,5 @@
 # Front door of the project. Every target installs what is missing first.
-#   make run         build and start the monitor
+#   make run         build and start the monitor on a simulated board (the demo)
 #   make test        build and run every test through CTest
 #   make screenshot  write the window's picture to docs/screenshot.png
 #   make bench       build and run the benchmarks (prints figures)
@@ -26,7 +26,7 @@ run: build
 	    echo "No display found: run it under a virtual one with 'xvfb-run -a make run'."; \
 	    exit 1; \
 	fi
-	$(BUILD)/imu-monitor
+	$(BUILD)/tools/demo/imu-monitor-demo
 
 screenshot: build
 	@scripts/install-deps.sh --extra
