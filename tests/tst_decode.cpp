@@ -25,6 +25,7 @@ private slots:
     void standardInputStreamsALargeCapture();
     void countStopsRightAfterTheLastRecord();
     void outputFileOption();
+    void failedOutputIsNotSuccess();
     void emptyCaptureGivesHeaderOnly();
     void stopSignalEndsAnOpenStandardInput();
     void badArguments_data();
@@ -260,6 +261,26 @@ void TestDecode::outputFileOption()
 
     const Result dash = runDecoder({input, QStringLiteral("--output"), QStringLiteral("-")});
     QCOMPARE(dash.outLines(), lines);
+}
+
+void TestDecode::failedOutputIsNotSuccess()
+{
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    QVector<UART_RCV> records;
+    for (int i = 0; i < 20000; ++i)
+        records.append(record(i, i, i, i, i, i, i));
+    const Result result = runDecoder({writeCapture(capture(records), QStringLiteral("big.bin")),
+                                      QStringLiteral("-o"), QStringLiteral("/dev/full")});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 1);
+    const QStringList err = result.errLines();
+    QCOMPARE(err.size(), 2);
+    QVERIFY2(err.first().contains(QStringLiteral("cannot write '/dev/full'")), qPrintable(err.first()));
+    // It stopped at the first failed write instead of decoding everything.
+    const Summary summary = parseSummary(err);
+    QVERIFY(summary.valid);
+    QVERIFY(summary.records < quint64(records.size()));
 }
 
 void TestDecode::emptyCaptureGivesHeaderOnly()

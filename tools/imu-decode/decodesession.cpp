@@ -139,6 +139,11 @@ bool DecodeSession::hasPendingOutput() const
     return !pending.isEmpty();
 }
 
+bool DecodeSession::outputFailed() const
+{
+    return writeFailed;
+}
+
 QString DecodeSession::writeError() const
 {
     return writeErrorText;

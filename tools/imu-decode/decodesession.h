@@ -35,6 +35,7 @@ public:
     bool flush();
     bool hasPendingOutput() const;
     QString writeError() const;
+    bool outputFailed() const;
 
     quint64 records() const;
     // One line: records, checksum misses, index misses, bytes dropped, and

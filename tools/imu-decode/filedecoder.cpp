@@ -102,7 +102,8 @@ int FileDecoder::run(DecodeSession& session, double durationSeconds, QString& er
             return 2;
         }
         session.feed(QByteArray::fromRawData(buffer.constData(), int(n)));
-        if (session.countReached())
+        // No use decoding the rest of a capture into an output that failed.
+        if (session.countReached() || session.outputFailed())
             break;
     }
     return 0;

@@ -85,7 +85,9 @@ void PortRecorder::readPort()
     if (bytes.isEmpty())
         return;
     session->feed(bytes, hostTimeNow());
-    if (session->countReached())
+    if (session->outputFailed())
+        finish(1);
+    else if (session->countReached())
         finish(0);
 }
 
@@ -97,7 +99,11 @@ void PortRecorder::onError(QSerialPort::SerialPortError error)
     // other side closed shows as read errors, one per attempt. Either way
     // nothing more will come.
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-        const QString reason = port.errorString();
+        QString reason = error == QSerialPort::ResourceError ? QStringLiteral("device gone")
+                                                             : QStringLiteral("read failed");
+        const QString detail = port.errorString();
+        if (!detail.isEmpty() && detail != QLatin1String("Unknown error"))
+            reason += QStringLiteral(": ") + detail;
         readPort(); // what the port had buffered before it went
         if (finished)
             return;
