@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Parser throughput on 64 MiB of valid frames in 4 KiB chunks.
+#   bench/parser/run.sh BUILD_FOLDER [MiB] [passes]
+set -euo pipefail
+build=${1:?usage: $0 BUILD_FOLDER [MiB] [passes]}
+cmake --build "$build" --target imu_bench_parser -j 2 >/dev/null
+"$build/bench/parser/imu_bench_parser" "${2:-64}" "${3:-5}"
