@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Longest gap between two runs of a 10 ms timer on the GUI thread while
+# 10 MB of random bytes stream through a pseudo-terminal at full speed.
+#   bench/responsiveness/run.sh BUILD [MEGABYTES]
+set -euo pipefail
+build=${1:?usage: run.sh BUILD [MEGABYTES]}
+export QT_QPA_PLATFORM=offscreen
+"$build/bench/responsiveness/bench_responsiveness" "${2:-10}"
