@@ -1,0 +1,427 @@
+// Long run of the monitor window: the real Widget, offscreen, with its six
+// charts redrawing on their own timers, fed through a pseudo-terminal by a
+// child process that plays the board. The feeder runs in its own process, so
+// the CPU figures (getrusage of this process) are the window's alone.
+//
+//   bench_window console             the console's cap: memory and cost per line
+//   bench_window paced SECONDS       CPU share of a fresh window at the link's rate
+//   bench_window longrun N SECONDS   cost per record and RSS up to N records fed
+//                                    as fast as the window takes them, then the
+//                                    CPU share at the link's rate after them
+#include "frameencoder.h"
+#include "plotter.h"
+#include "pseudoterminal.h"
+#include "widget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTimer>
+#include <qcustomplot.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// 115200 baud, 8-N-1: ten bits on the line per byte, 19 bytes per frame.
+constexpr double LinkRecordsPerSecond = 115200.0 / 10.0 / 19.0;
+constexpr qint64 SampleRecords = 10000;
+
+// Record n of the stream. X and Y acceleration carry n in 15 bits each, so
+// this process can tell how far the stream has come from the newest points
+// of two charts; the angles and Z move like a board being handled.
+UART_RCV record(qint64 n)
+{
+    UART_RCV r;
+    r.index = quint8(n);
+    r.angle1 = qint16(std::lround(9000.0 * std::sin(double(n) * 0.002)));
+    r.angle2 = qint16(n % 36000 - 18000);
+    r.angle3 = qint16((n * 7) % 18000 - 9000);
+    r.accel1 = qint16(n & 0x7FFF);
+    r.accel2 = qint16((n >> 15) & 0x7FFF);
+    r.accel3 = qint16(1000 + (n * 13) % 41 - 20);
+    return r;
+}
+
+// ---- the board, in a child process ---------------------------------------
+
+struct Command
+{
+    enum Kind : int { Quit, Burst, Paced } kind;
+    qint64 from;
+    qint64 count;
+};
+
+[[noreturn]] void feederMain(PseudoTerminal& pty, int commandFd, int doneFd)
+{
+    Command command {};
+    while (::read(commandFd, &command, sizeof command) == sizeof command
+           && command.kind != Command::Quit) {
+        const qint64 end = command.from + command.count;
+        if (command.kind == Command::Burst) {
+            // Large writes, as fast as the window drains the terminal.
+            QByteArray chunk;
+            for (qint64 n = command.from; n < end;) {
+                chunk.clear();
+                for (int k = 0; k < 3000 && n < end; ++k, ++n)
+                    chunk += FrameEncoder::frame(record(n));
+                if (!pty.write(chunk, 120000)) {
+                    std::fprintf(stderr, "feeder: %s\n", qPrintable(pty.errorString()));
+                    ::_exit(1);
+                }
+            }
+        } else {
+            // One frame per write on an absolute schedule at the link's rate.
+            timespec start {};
+            ::clock_gettime(CLOCK_MONOTONIC, &start);
+            for (qint64 i = 0; i < command.count; ++i) {
+                const double offset = double(i) / LinkRecordsPerSecond;
+                timespec due = start;
+                due.tv_sec += time_t(offset);
+                due.tv_nsec += long((offset - std::floor(offset)) * 1e9);
+                if (due.tv_nsec >= 1000000000L) {
+                    due.tv_sec += 1;
+                    due.tv_nsec -= 1000000000L;
+                }
+                ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+                if (!pty.write(FrameEncoder::frame(record(command.from + i)), 120000))
+                    ::_exit(1);
+            }
+        }
+        const char done = 1;
+        if (::write(doneFd, &done, 1) != 1)
+            ::_exit(1);
+    }
+    ::_exit(0);
+}
+
+// ---- measuring this process ----------------------------------------------
+
+double cpuSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double rssMiB()
+{
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return double(resident) * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+QString count(qint64 n)
+{
+    // 10^k for exact powers of ten, the number otherwise.
+    qint64 p = 1;
+    for (int k = 0; k <= 18; ++k, p *= 10)
+        if (p == n)
+            return QString("1e%1").arg(k);
+    return QString::number(n);
+}
+
+// ---- the window under test -------------------------------------------------
+
+class Bench
+{
+public:
+    Bench(PseudoTerminal& pty, int commandFd)
+        : commandFd(commandFd)
+        , window(nullptr, [path = pty.slavePath()] { return QList<PortEntry> {{path, "bench"}}; })
+    {
+        window.show();
+        window.findChild<QPushButton*>("connect_button")->click();
+        port = window.findChild<QSerialPort*>();
+        if (!port || !port->isOpen()) {
+            std::fprintf(stderr, "bench: could not open %s\n", qPrintable(pty.slavePath()));
+            std::exit(1);
+        }
+        for (const char* name : {"x_acc_plotter", "y_acc_plotter"})
+            progressGraphs.append(window.findChild<Plotter*>(name)->findChild<QCustomPlot*>()->graph(0));
+        // Connected after the window's own slot, so it runs once each read has
+        // gone through the whole path.
+        QObject::connect(port, &QSerialPort::readyRead, [this] { noteProgress(); });
+    }
+
+    // Feeds records [from, from + n) as fast as the window takes them and
+    // returns once the window has shown the last of them.
+    struct Cost
+    {
+        double wallSeconds;
+        double cpuSeconds;
+    };
+    Cost feed(Command::Kind kind, qint64 from, qint64 n)
+    {
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        const Command command {kind, from, n};
+        if (::write(commandFd, &command, sizeof command) != sizeof command)
+            std::exit(1);
+        waitFor(from + n - 1);
+        return {wall.nsecsElapsed() / 1e9, cpuSeconds() - cpu0};
+    }
+
+    double idleShare(int ms)
+    {
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        return (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
+    }
+
+    qint64 lastSeen() const { return seen; }
+
+private:
+    void noteProgress()
+    {
+        qint64 n = 0;
+        for (int i = 0; i < progressGraphs.size(); ++i) {
+            const auto data = progressGraphs[i]->data();
+            if (data->isEmpty())
+                return;
+            n |= qint64((data->constEnd() - 1)->value) << (15 * i);
+        }
+        seen = n;
+        if (loop && seen >= target)
+            loop->quit();
+    }
+
+    void waitFor(qint64 last)
+    {
+        if (seen >= last)
+            return;
+        QEventLoop waiting;
+        target = last;
+        loop = &waiting;
+        QTimer stuck;
+        QObject::connect(&stuck, &QTimer::timeout, [&] {
+            std::fprintf(stderr, "bench: stuck at record %lld waiting for %lld\n", seen, last);
+            std::exit(1);
+        });
+        stuck.start(600000);
+        waiting.exec();
+        loop = nullptr;
+    }
+
+    int commandFd;
+    Widget window;
+    QSerialPort* port = nullptr;
+    QList<QCPGraph*> progressGraphs;
+    qint64 seen = -1;
+    qint64 target = 0;
+    QEventLoop* loop = nullptr;
+};
+
+void printCost(const char* what, qint64 n, const Bench::Cost& cost)
+{
+    std::printf("%-58s %8.2f us wall  %8.2f us CPU\n", what, cost.wallSeconds / double(n) * 1e6,
+                cost.cpuSeconds / double(n) * 1e6);
+}
+
+void printShare(const char* what, const Bench::Cost& cost)
+{
+    std::printf("%-58s %6.1f %% of one core (%.1f s CPU in %.1f s)\n", what,
+                cost.cpuSeconds / cost.wallSeconds * 100.0, cost.cpuSeconds, cost.wallSeconds);
+}
+
+int paced(Bench& bench, int seconds)
+{
+    std::printf("%-58s %6.1f %% of one core\n", "paced: idle, port open, no data (3 s)",
+                bench.idleShare(3000) * 100.0);
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond);
+    const Bench::Cost cost = bench.feed(Command::Paced, 0, n);
+    printShare(qPrintable(QString("paced: fresh window, %1 records/s for %2 s")
+                              .arg(LinkRecordsPerSecond, 0, 'f', 1)
+                              .arg(seconds)),
+               cost);
+    return 0;
+}
+
+int longrun(Bench& bench, qint64 total, int seconds)
+{
+    // The preload goes faster than any link, so the charts get the link's
+    // time base instead of the wall clock: each record is 1/606 s after the
+    // one before, and the charts hold what they would hold after that long.
+    qint64 chartPoints = 0;
+    bool replay = true;
+    qint64 realOffsetMs = 0;
+    QElapsedTimer realClock;
+    Plotter::setElapsedSource([&]() -> qint64 {
+        if (replay)
+            return qint64(double(chartPoints++ / 6) * 1000.0 / LinkRecordsPerSecond);
+        return realOffsetMs + realClock.elapsed();
+    });
+
+    QElapsedTimer all;
+    all.start();
+    qint64 fed = 0;
+    auto sampleAt = [&](qint64 at) {
+        if (fed < at) {
+            bench.feed(Command::Burst, fed, at - fed);
+            fed = at;
+        }
+        const Bench::Cost cost = bench.feed(Command::Burst, fed, SampleRecords);
+        const QString what = fed == 0
+            ? QString("longrun: cost per record, first %1 records").arg(count(SampleRecords))
+            : QString("longrun: cost per record, %1 records after %2").arg(count(SampleRecords), count(fed));
+        fed += SampleRecords;
+        printCost(qPrintable(what), SampleRecords, cost);
+        return cost;
+    };
+    auto rssAt = [&](qint64 at) {
+        if (fed < at) {
+            bench.feed(Command::Burst, fed, at - fed);
+            fed = at;
+        }
+        std::printf("%-58s %8.1f MiB\n", qPrintable(QString("longrun: RSS after %1 records").arg(count(fed))),
+                    rssMiB());
+        std::fflush(stdout);
+    };
+
+    std::printf("%-58s %8.1f MiB\n", "longrun: RSS before the first record", rssMiB());
+    const Bench::Cost first = sampleAt(0);
+    rssAt(SampleRecords);
+    rssAt(100000);
+    const double rss5 = rssMiB();
+    Bench::Cost last = first;
+    for (qint64 at : {qint64(1000000), total}) {
+        if (at <= fed || at > total)
+            continue;
+        last = sampleAt(at);
+        rssAt(fed);
+    }
+    const double preloadSeconds = all.nsecsElapsed() / 1e9;
+    std::printf("%-58s %8.1f s (%.0f records/s)\n",
+                qPrintable(QString("longrun: %1 records fed in").arg(count(fed))), preloadSeconds,
+                double(fed) / preloadSeconds);
+    std::printf("%-58s %8.2f (target <= 1.2)\n", "longrun: cost ratio, last sample / first 1e4",
+                (last.wallSeconds / first.wallSeconds));
+    std::printf("%-58s %8.1f MiB (target <= 64)\n", "longrun: RSS growth from 1e5 records to the end",
+                rssMiB() - rss5);
+
+    // Back to real time, continuing the replayed time base.
+    realOffsetMs = qint64(double(chartPoints / 6) * 1000.0 / LinkRecordsPerSecond);
+    realClock.start();
+    replay = false;
+    std::printf("%-58s %6.1f %% of one core\n", "longrun: idle after the preload, no data (3 s)",
+                bench.idleShare(3000) * 100.0);
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond);
+    const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+    printShare(qPrintable(QString("longrun: after %1 records, %2 records/s for %3 s")
+                              .arg(count(fed))
+                              .arg(LinkRecordsPerSecond, 0, 'f', 1)
+                              .arg(seconds)),
+               cost);
+    std::printf("%-58s %8.1f MiB\n", "longrun: RSS at the end", rssMiB());
+    return 0;
+}
+
+// The console alone at its cap: what 10,000 lines hold, and what one more
+// line costs once the oldest must go.
+int console()
+{
+    Widget window(nullptr, [] { return QList<PortEntry>(); });
+    window.show();
+    auto* console = window.findChild<QPlainTextEdit*>("console");
+    QCoreApplication::processEvents();
+    const int cap = console->maximumBlockCount();
+    auto line = [](int i) {
+        return QString("[12:34:56.789] Ind: %1; Yaw:   12.34; Pitch:  -90.00; Roll:   45.00; Xacc:   1000 mg "
+                       "(  9.807 m/s2); Yacc:    -15 mg ( -0.147 m/s2); Zacc:   -980 mg ( -9.611 m/s2)")
+            .arg(i % 256, 3);
+    };
+    auto fill = [&](int lines, int perAppend) {
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < lines; i += perAppend) {
+            QStringList batch;
+            for (int k = 0; k < perAppend; ++k)
+                batch << line(i + k);
+            console->appendPlainText(batch.join('\n'));
+            QCoreApplication::processEvents(); // the repaint each read would cause
+        }
+        return t.nsecsElapsed() / 1e3 / lines;
+    };
+    const double rss0 = rssMiB();
+    const double belowCap = fill(cap, 1);
+    const double rss1 = rssMiB();
+    std::printf("%-58s %8.1f MiB (%d lines)\n", "console: RSS growth filling to the cap", rss1 - rss0,
+                console->blockCount());
+    std::printf("%-58s %8.2f us\n", "console: cost per line below the cap, 1 line per append", belowCap);
+    std::printf("%-58s %8.2f us\n", "console: cost per line at the cap, 1 line per append", fill(cap, 1));
+    std::printf("%-58s %8.2f us\n", "console: cost per line at the cap, 10 lines per append", fill(cap, 10));
+    std::printf("%-58s %8.2f us\n", "console: cost per line at the cap, 200 lines per append", fill(cap * 2, 200));
+    std::printf("%-58s %8.1f MiB (%d lines)\n", "console: RSS growth after 5 caps' worth", rssMiB() - rss0,
+                console->blockCount());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QString mode = argc > 1 ? QString(argv[1]) : QString("paced");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    if (mode == "console") {
+        QApplication app(argc, argv);
+        return console();
+    }
+
+    // The board first: fork before the application object starts any thread.
+    PseudoTerminal pty;
+    int commands[2], done[2];
+    if (!pty.isOpen() || ::pipe(commands) != 0 || ::pipe(done) != 0) {
+        std::fprintf(stderr, "bench: no pseudo-terminal: %s\n", qPrintable(pty.errorString()));
+        return 1;
+    }
+    const pid_t feeder = ::fork();
+    if (feeder == 0) {
+        ::close(commands[1]);
+        ::close(done[0]);
+        feederMain(pty, commands[0], done[1]);
+    }
+    ::close(commands[0]);
+    ::close(done[1]);
+
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        Bench bench(pty, commands[1]);
+        if (mode == "paced")
+            status = paced(bench, argc > 2 ? atoi(argv[2]) : 20);
+        else if (mode == "longrun")
+            status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
+        else {
+            std::fprintf(stderr, "usage: bench_window console | paced SECONDS | longrun RECORDS SECONDS\n");
+            status = 2;
+        }
+        const Command quit {Command::Quit, 0, 0};
+        if (::write(commands[1], &quit, sizeof quit) != sizeof quit)
+            ::kill(feeder, SIGTERM);
+    }
+    ::waitpid(feeder, nullptr, 0);
+    return status;
+}

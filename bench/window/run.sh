@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Long run of the monitor window, offscreen, fed through a pseudo-terminal.
+#   bench/window/run.sh BUILD          full run: 10^7 records, 20 s paced phases
+#   bench/window/run.sh BUILD quick    10^6 records, 5 s paced phases
+set -euo pipefail
+build=${1:?usage: run.sh BUILD [quick]}
+bin="$build/bench/window/bench_window"
+export QT_QPA_PLATFORM=offscreen
+if [[ "${2:-}" == "quick" ]]; then
+    "$bin" console
+    "$bin" paced 5
+    "$bin" longrun 1000000 5
+else
+    "$bin" console
+    "$bin" paced 20
+    "$bin" longrun 10000000 20
+fi
