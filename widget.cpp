@@ -3,9 +3,14 @@
 
 #include "recordformat.h"
 
+#include <QLineEdit>
 #include <QPixmap>
 #include <QSerialPortInfo>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTime>
+#include <QTimer>
 
 namespace {
 const char* const ResetCommand = "$MIB,RESET*87";
@@ -60,6 +65,11 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     consoleFont.setFamily("Courier New");
     ui->console->setFont(consoleFont);
     ui->console->setMaximumBlockCount(ConsoleMaxLines);
+    consoleRepaintHold = new QTimer(this);
+    consoleRepaintHold->setSingleShot(true);
+    consoleRepaintHold->setInterval(Plotter::RedrawPeriodMs);
+    connect(consoleRepaintHold, &QTimer::timeout, this,
+            [this] { ui->console->setUpdatesEnabled(true); });
 
     ui->csum_miss_le->setReadOnly(true);
     ui->index_miss_le->setReadOnly(true);
@@ -127,8 +137,11 @@ void Widget::readSerial()
     const QByteArray bytes = serialPort->readAll();
     if (bytes.isEmpty())
         return;
+    holdingLines = true;
     parser->parse(bytes);
-    ui->csum_miss_le->setText(QString::number(parser->getCSumMisses()));
+    holdingLines = false;
+    flushConsole();
+    showCount(ui->csum_miss_le, parser->getCSumMisses());
 }
 
 void Widget::handleError(QSerialPort::SerialPortError error)
@@ -171,7 +184,7 @@ void Widget::updateData(UART_RCV& data)
 {
     RecordFormat::remap(data);
     printToConsole(RecordFormat::consoleLine(data));
-    ui->index_miss_le->setText(QString::number(parser->getIndexMisses()));
+    showCount(ui->index_miss_le, parser->getIndexMisses());
 
     ui->yaw_plotter->addPoint(data.angle1 / 100.0);
     ui->pitch_plotter->addPoint(data.angle2 / 100.0);
@@ -179,6 +192,15 @@ void Widget::updateData(UART_RCV& data)
     ui->x_acc_plotter->addPoint(data.accel1);
     ui->y_acc_plotter->addPoint(data.accel2);
     ui->z_acc_plotter->addPoint(data.accel3);
+}
+
+void Widget::showCount(QLineEdit* field, uint count)
+{
+    // Setting the same text again would still repaint the field and clear a
+    // selection the user made in it, once per record.
+    const QString text = QString::number(count);
+    if (field->text() != text)
+        field->setText(text);
 }
 
 double Widget::convertToMsSquared(short mg)
@@ -197,5 +219,47 @@ void Widget::sendReset()
 void Widget::printToConsole(const QString& message)
 {
     const QString time = QTime::currentTime().toString("hh:mm:ss.zzz");
-    ui->console->appendPlainText(QString("[%1] %2").arg(time, 12).arg(message));
+    pendingLines.append(QString("[%1] %2").arg(time, 12).arg(message));
+    if (!holdingLines)
+        flushConsole();
+}
+
+void Widget::flushConsole()
+{
+    if (pendingLines.isEmpty())
+        return;
+
+    // Lines beyond the cap would scroll out at once: they never show.
+    if (pendingLines.size() > ConsoleMaxLines)
+        pendingLines.erase(pendingLines.begin(), pendingLines.end() - ConsoleMaxLines);
+
+    // Make room first, so the console's own cap never has to act. It removes
+    // the oldest lines by stepping a cursor over them, which lays out each
+    // removed line once more just to throw it away; removing the span by
+    // position costs no layout.
+    QTextDocument* document = ui->console->document();
+    const int lines = document->isEmpty() ? 0 : document->blockCount();
+    const int excess = lines + pendingLines.size() - ConsoleMaxLines;
+    if (excess > 0) {
+        QTextCursor oldest(document);
+        oldest.beginEditBlock();
+        if (excess >= lines) {
+            oldest.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        } else {
+            oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+        }
+        oldest.removeSelectedText();
+        oldest.endEditBlock();
+    }
+
+    // The first lines after a quiet spell show at once; lines that follow
+    // within the hold are painted together when it ends.
+    if (consoleRepaintHold->isActive())
+        ui->console->setUpdatesEnabled(false); // the text and its scroll bar
+    else
+        consoleRepaintHold->start();
+
+    // Each line becomes its own paragraph, as if appended one by one.
+    ui->console->appendPlainText(pendingLines.join(QLatin1Char('\n')));
+    pendingLines.clear();
 }

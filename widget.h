@@ -2,6 +2,7 @@
 #define WIDGET_H
 
 #include <QList>
+#include <QStringList>
 #include <QSerialPort>
 #include <QWidget>
 
@@ -30,6 +31,9 @@ using PortSource = std::function<QList<PortEntry>()>;
 
 QList<PortEntry> systemSerialPorts();
 
+class QLineEdit;
+class QTimer;
+
 class Widget : public QWidget
 {
     Q_OBJECT
@@ -51,6 +55,8 @@ private slots:
 
 private:
     void printToConsole(const QString& message);
+    void flushConsole();
+    static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();
     void closePort();
@@ -59,6 +65,17 @@ private:
     QSerialPort* serialPort = nullptr;
     Parser* parser = nullptr;
     PortSource portSource;
+
+    // Console lines logged while one read is parsed, each already carrying
+    // the time it was logged at. They go into the console in one append when
+    // the read is done: appending line by line re-lays out and scrolls the
+    // console once per record, which at the link's rate costs more than the
+    // rest of the path together.
+    QStringList pendingLines;
+    bool holdingLines = false;
+    // The console repaints at most once per this timer's period, like the
+    // charts: a repaint per read would otherwise happen ~600 times a second.
+    QTimer* consoleRepaintHold = nullptr;
 };
 
 #endif // WIDGET_H
