@@ -30,7 +30,7 @@ run: build
 
 screenshot: build
 	@scripts/install-deps.sh --extra
-	scripts/screenshot.sh $(BUILD) docs/screenshot.png
+	SETTLE_SECONDS=6 scripts/screenshot.sh $(BUILD) docs/screenshot.png $(BUILD)/tools/demo/imu-monitor-demo --connect
 
 bench: build
 	@scripts/install-deps.sh --extra
