@@ -75,6 +75,10 @@ void Plotter::addPoint(double value)
 
 void Plotter::updateValueRange(double value)
 {
+    // A NaN is a gap in the line, not a value; the library's own rescale
+    // skips it too.
+    if (qIsNaN(value))
+        return;
     if (!hasValues) {
         minValue = maxValue = value;
         hasValues = true;
@@ -98,8 +102,11 @@ void Plotter::dropPointsLeftOfWindow()
 {
     const double keepFrom = lastKey - WindowSeconds - KeptMarginSeconds;
     const auto data = graph->data();
-    if (!data->isEmpty() && data->constBegin()->key < keepFrom - DropBatchSeconds)
-        data->removeBefore(keepFrom);
+    if (data->isEmpty() || data->constBegin()->key >= keepFrom - DropBatchSeconds)
+        return;
+    // The newest point before keepFrom stays: when points come slower than
+    // the margin, the line from it into the window is still on screen.
+    data->removeBefore(data->findBegin(keepFrom)->key);
 }
 
 void Plotter::realtimeDataSlot()
