@@ -166,7 +166,9 @@ void Widget::handleError(QSerialPort::SerialPortError error)
         // the GUI thread busy for as long as the port stays open. Log it once
         // and drop the unsent bytes; the link stays open for reading.
         printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
-        serialPort->clear(QSerialPort::Output);
+        // Clearing a closed port would report "not open" as a second error.
+        if (serialPort->isOpen())
+            serialPort->clear(QSerialPort::Output);
         return;
     default:
         printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
