@@ -1,0 +1,754 @@
+#include "widget.h"
+#include "plotter.h"
+
+#include "pseudoterminal.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QtTest>
+#include <qcustomplot.h>
+
+#include <termios.h>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
+
+namespace {
+
+const QString Unavailable = "Serial port becomes unavailable. Please check the connection and "
+                            "try to connect again (after re-scan)";
+const QByteArray ResetCommand = "$MIB,RESET*87";
+const QRegularExpression LinePrefix("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3}\\] ");
+const int PrefixLength = 15;
+
+// The window's port list comes from here: the tests decide what is listed,
+// and count how often the window asked.
+struct PortList
+{
+    QList<PortEntry> entries;
+    int scans = 0;
+};
+
+template<typename T>
+T* child(QWidget* window, const char* name)
+{
+    return window->findChild<T*>(name);
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+    PortList ports;
+    std::unique_ptr<Widget> window;
+
+    Widget* makeWindow(const QList<PortEntry>& entries = {})
+    {
+        ports = PortList {entries, 0};
+        window = std::make_unique<Widget>(nullptr, [this] {
+            ++ports.scans;
+            return ports.entries;
+        });
+        return window.get();
+    }
+
+    QPlainTextEdit* console() { return child<QPlainTextEdit>(window.get(), "console"); }
+    QPushButton* connectButton() { return child<QPushButton>(window.get(), "connect_button"); }
+    QComboBox* portBox() { return child<QComboBox>(window.get(), "ports_combobox"); }
+    QSerialPort* port() { return window->findChild<QSerialPort*>(); }
+
+    // Every console line with its time prefix; the prefix itself is checked
+    // for every line in cleanup().
+    QStringList lines()
+    {
+        const QString text = console()->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split('\n');
+    }
+    // The messages logged since the console had `from` lines, prefix removed.
+    QStringList messagesFrom(int from)
+    {
+        QStringList out;
+        const QStringList all = lines();
+        for (int i = from; i < all.size(); ++i)
+            out.append(all.at(i).mid(PrefixLength));
+        return out;
+    }
+
+    void scan() { QVERIFY(QMetaObject::invokeMethod(window.get(), "on_scan_button_clicked")); }
+    void signalError(QSerialPort::SerialPortError error)
+    {
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "handleError",
+                                          Q_ARG(QSerialPort::SerialPortError, error)));
+    }
+    // Everything the master receives within waitMs, with the event loop
+    // running so that the port's write buffer is flushed.
+    QByteArray drain(PseudoTerminal& master, int waitMs)
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < waitMs) {
+            QTest::qWait(10);
+            got += master.read(0);
+        }
+        return got;
+    }
+
+private slots:
+    void cleanup();
+
+    // The form
+    void windowItself();
+    void widgetsAtTheirPlaces_data();
+    void widgetsAtTheirPlaces();
+    void widgetsCreatedInFormOrder();
+    void chartsDoNotOverlap();
+    void formTexts();
+    void chartTitlesAndLabels();
+    void readOnlyFieldsAndConsoleFont();
+    void logoAndFurtherInfo();
+    void resizingKeepsPlaces();
+
+    // The port list
+    void emptyPortSource();
+    void missingPortSource();
+    void twoPortsListed();
+    void rescanReplacesList();
+    void defaultSourceListsSystemPorts();
+
+    // Errors and the console, no device needed
+    void nonexistentPortLogsCauseFirst();
+    void itemTextSplitAtFirstColon();
+    void resourceErrorWhileClosed();
+    void otherErrorsWhileClosed();
+    void resetWithPortNeverOpened();
+    void consolePrefixIsTimeOfDay();
+    void consoleKeepsNewestLines();
+
+    // The serial link over a pseudo-terminal
+    void openAndCloseLink();
+    void reopenUsesCurrentItem();
+    void resetWritesCommandWhenOpen();
+    void resetAfterCloseDoesNothing();
+    void lostDeviceClosesOnce();
+    void lostDeviceThenWindowClosed();
+    void scanWhileOpenKeepsPortOpen();
+    void errorsWhileOpen();
+};
+
+void TestWindow::cleanup()
+{
+    if (!window)
+        return;
+    const QStringList all = lines();
+    for (const QString& line : all)
+        QVERIFY2(LinePrefix.match(line).hasMatch(), qPrintable("bad prefix: " + line));
+    window.reset();
+}
+
+// ---------------------------------------------------------------- the form
+
+void TestWindow::windowItself()
+{
+    Widget* w = makeWindow();
+    QCOMPARE(w->objectName(), QString("Widget"));
+    QCOMPARE(w->size(), QSize(1240, 801));
+    QCOMPARE(w->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(w->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(w->windowTitle(), QString("Telvorin IMU"));
+    QVERIFY(w->layout() == nullptr);
+    // Not fixed-size: the user may resize the window.
+    QVERIFY(w->minimumSize() != w->maximumSize());
+}
+
+void TestWindow::widgetsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    auto row = [](const char* name, const char* kind, const char* parent, QRect rect) {
+        QTest::newRow(name) << QString(kind) << QString(parent) << rect;
+    };
+    row("console", "QPlainTextEdit", "Widget", {10, 130, 1221, 161});
+    row("yaw_plotter", "Plotter", "Widget", {10, 380, 400, 200});
+    row("pitch_plotter", "Plotter", "Widget", {420, 380, 400, 200});
+    row("roll_plotter", "Plotter", "Widget", {830, 380, 400, 200});
+    row("x_acc_plotter", "Plotter", "Widget", {10, 590, 400, 200});
+    row("y_acc_plotter", "Plotter", "Widget", {420, 590, 400, 200});
+    row("z_acc_plotter", "Plotter", "Widget", {830, 590, 400, 200});
+    row("reset_imu_pb", "QPushButton", "Widget", {10, 300, 89, 25});
+    // The logo label is resized to the image (266 x 66) by the window.
+    row("app_logo_l", "QLabel", "Widget", {900, 10, 266, 66});
+    row("groupBox", "QGroupBox", "Widget", {680, 300, 511, 71});
+    row("csum_miss_le", "QLineEdit", "groupBox", {130, 30, 113, 26});
+    row("label", "QLabel", "groupBox", {10, 30, 111, 21});
+    row("index_miss_le", "QLineEdit", "groupBox", {390, 30, 113, 26});
+    row("label_2", "QLabel", "groupBox", {260, 30, 121, 21});
+    row("groupBox_2", "QGroupBox", "Widget", {10, 10, 631, 71});
+    row("scan_button", "QPushButton", "groupBox_2", {10, 30, 80, 26});
+    row("ports_combobox", "QComboBox", "groupBox_2", {100, 30, 401, 26});
+    row("connect_button", "QPushButton", "groupBox_2", {540, 30, 80, 26});
+    row("label_3", "QLabel", "Widget", {10, 110, 111, 17});
+    row("further_info_l", "QLabel", "Widget", {900, 80, 271, 41});
+}
+
+void TestWindow::widgetsAtTheirPlaces()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    Widget* w = makeWindow({{"/dev/nonexistent-imu-port", ""}});
+    QWidget* widget = w->findChild<QWidget*>(QTest::currentDataTag());
+    QVERIFY(widget);
+    QCOMPARE(QString(widget->metaObject()->className()), kind);
+    QCOMPARE(widget->parentWidget()->objectName(), parent);
+    QCOMPARE(widget->geometry(), geometry);
+    QVERIFY(widget->isEnabled());
+}
+
+void TestWindow::widgetsCreatedInFormOrder()
+{
+    Widget* w = makeWindow();
+    QStringList order;
+    for (QObject* object : w->children())
+        if (object->isWidgetType())
+            order.append(object->objectName());
+    QCOMPARE(order, QStringList({"console", "yaw_plotter", "pitch_plotter", "roll_plotter",
+                                 "x_acc_plotter", "y_acc_plotter", "z_acc_plotter",
+                                 "reset_imu_pb", "app_logo_l", "groupBox", "groupBox_2",
+                                 "label_3", "further_info_l"}));
+}
+
+void TestWindow::chartsDoNotOverlap()
+{
+    Widget* w = makeWindow();
+    const QList<Plotter*> charts = w->findChildren<Plotter*>();
+    QCOMPARE(charts.size(), 6);
+    for (int i = 0; i < charts.size(); ++i) {
+        QCOMPARE(charts[i]->size(), QSize(400, 200));
+        QCOMPARE(charts[i]->findChild<QCustomPlot*>()->geometry(), QRect(0, 0, 400, 200));
+        QVERIFY(QList<int>({10, 420, 830}).contains(charts[i]->x()));
+        QVERIFY(QList<int>({380, 590}).contains(charts[i]->y()));
+        for (int j = i + 1; j < charts.size(); ++j)
+            QVERIFY2(!charts[i]->geometry().intersects(charts[j]->geometry()),
+                     qPrintable(charts[i]->objectName() + " / " + charts[j]->objectName()));
+    }
+}
+
+void TestWindow::formTexts()
+{
+    Widget* w = makeWindow();
+    QCOMPARE(child<QPushButton>(w, "reset_imu_pb")->text(), QString("Reset IMU"));
+    QCOMPARE(child<QGroupBox>(w, "groupBox")->title(), QString("Parser status:"));
+    QCOMPARE(child<QGroupBox>(w, "groupBox_2")->title(), QString("Serial port"));
+    QCOMPARE(child<QPushButton>(w, "scan_button")->text(), QString("Scan"));
+    QCOMPARE(child<QPushButton>(w, "connect_button")->text(), QString("Connect"));
+    QCOMPARE(child<QLabel>(w, "label_3")->text(), QString("Measurements:"));
+    QCOMPARE(child<QLabel>(w, "app_logo_l")->text(), QString());
+    QCOMPARE(child<QLineEdit>(w, "csum_miss_le")->text(), QString());
+    QCOMPARE(child<QLineEdit>(w, "index_miss_le")->text(), QString());
+    QCOMPARE(console()->toPlainText(), QString());
+
+    // The counters' captions are right-aligned against their fields.
+    const struct
+    {
+        const char* label;
+        const char* field;
+        const char* text;
+    } captions[] = {{"label", "csum_miss_le", "# of CS misses:"},
+                    {"label_2", "index_miss_le", "# of index misses:"}};
+    for (const auto& caption : captions) {
+        auto* label = child<QLabel>(w, caption.label);
+        auto* field = child<QLineEdit>(w, caption.field);
+        QCOMPARE(label->text(), QString(caption.text));
+        QCOMPARE(label->alignment(), Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
+        QVERIFY(label->geometry().right() < field->x());
+        QVERIFY(field->x() - label->geometry().right() < 15);
+    }
+}
+
+void TestWindow::chartTitlesAndLabels()
+{
+    Widget* w = makeWindow();
+    const struct
+    {
+        const char* name;
+        const char* title;
+        const char* unit;
+    } charts[] = {{"yaw_plotter", "Yaw", "Degree"},
+                  {"pitch_plotter", "Pitch", "Degree"},
+                  {"roll_plotter", "Roll", "Degree"},
+                  {"x_acc_plotter", "X acceleration", "mg"},
+                  {"y_acc_plotter", "Y acceleration", "mg"},
+                  {"z_acc_plotter", "Z acceleration", "mg"}};
+    for (const auto& c : charts) {
+        auto* plot = child<Plotter>(w, c.name)->findChild<QCustomPlot*>();
+        QVERIFY(plot);
+        auto* title = qobject_cast<QCPTextElement*>(plot->plotLayout()->element(0, 0));
+        QVERIFY(title);
+        QCOMPARE(title->text(), QString(c.title));
+        QCOMPARE(plot->xAxis->label(), QString("Time"));
+        QCOMPARE(plot->yAxis->label(), QString(c.unit));
+        // Empty until data arrives.
+        QVERIFY(plot->graph(0)->data()->isEmpty());
+        QCOMPARE(plot->yAxis->range(), QCPRange(-1, 1));
+    }
+}
+
+void TestWindow::readOnlyFieldsAndConsoleFont()
+{
+    Widget* w = makeWindow();
+    QVERIFY(console()->isReadOnly());
+    QCOMPARE(console()->font().family(), QString("Courier New"));
+    QCOMPARE(console()->font().pointSize(), 9);
+    QVERIFY(child<QLineEdit>(w, "csum_miss_le")->isReadOnly());
+    QVERIFY(child<QLineEdit>(w, "index_miss_le")->isReadOnly());
+    QVERIFY(Widget::ConsoleMaxLines >= 10000);
+    QCOMPARE(console()->maximumBlockCount(), Widget::ConsoleMaxLines);
+}
+
+void TestWindow::logoAndFurtherInfo()
+{
+    Widget* w = makeWindow();
+    const QImage image(":/images/logo.png");
+    QCOMPARE(image.size(), QSize(266, 66));
+    QVERIFY(image.hasAlphaChannel());
+
+    auto* logo = child<QLabel>(w, "app_logo_l");
+    QCOMPARE(logo->size(), image.size());
+    QCOMPARE(logo->minimumSize(), image.size());
+    QCOMPARE(logo->maximumSize(), image.size());
+    QCOMPARE(logo->pixmap(Qt::ReturnByValue).size(), image.size());
+
+    QCOMPARE(child<QLabel>(w, "further_info_l")->text(),
+             QString("For more information please visit\nhttps://telvorin.example"));
+}
+
+void TestWindow::resizingKeepsPlaces()
+{
+    Widget* w = makeWindow();
+    w->resize(1600, 1000);
+    QCOMPARE(w->size(), QSize(1600, 1000));
+    QCOMPARE(child<Plotter>(w, "z_acc_plotter")->geometry(), QRect(830, 590, 400, 200));
+    QCOMPARE(console()->geometry(), QRect(10, 130, 1221, 161));
+}
+
+// ----------------------------------------------------------- the port list
+
+void TestWindow::emptyPortSource()
+{
+    makeWindow();
+    QCOMPARE(ports.scans, 1);
+    QCOMPARE(portBox()->count(), 0);
+    QVERIFY(!connectButton()->isEnabled());
+    QCOMPARE(lines(), QStringList());
+    // A disabled button reacts to nothing.
+    connectButton()->click();
+    QCOMPARE(lines(), QStringList());
+    QVERIFY(!port()->isOpen());
+}
+
+void TestWindow::missingPortSource()
+{
+    window = std::make_unique<Widget>(nullptr, PortSource());
+    QCOMPARE(portBox()->count(), 0);
+    QVERIFY(!connectButton()->isEnabled());
+}
+
+void TestWindow::twoPortsListed()
+{
+    makeWindow({{"ttyUSB0", "FT232R USB UART"}, {"ttyS9", ""}});
+    QCOMPARE(ports.scans, 1);
+    QCOMPARE(portBox()->count(), 2);
+    QCOMPARE(portBox()->itemText(0), QString("ttyUSB0: FT232R USB UART"));
+    QCOMPARE(portBox()->itemText(1), QString("ttyS9: "));
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(!portBox()->itemData(i).isValid());
+        QVERIFY(portBox()->itemIcon(i).isNull());
+    }
+    QCOMPARE(portBox()->currentIndex(), 0);
+    QVERIFY(connectButton()->isEnabled());
+    QCOMPARE(lines(), QStringList());
+}
+
+void TestWindow::rescanReplacesList()
+{
+    makeWindow({{"ttyUSB0", "one"}, {"ttyUSB1", "two"}});
+    ports.entries = {{"ttyACM0", "three"}};
+    child<QPushButton>(window.get(), "scan_button")->click();
+    QCOMPARE(ports.scans, 2);
+    QCOMPARE(portBox()->count(), 1);
+    QCOMPARE(portBox()->itemText(0), QString("ttyACM0: three"));
+    QVERIFY(connectButton()->isEnabled());
+
+    ports.entries.clear();
+    scan();
+    QCOMPARE(portBox()->count(), 0);
+    QVERIFY(!connectButton()->isEnabled());
+
+    ports.entries = {{"ttyUSB0", "one"}};
+    scan();
+    QCOMPARE(portBox()->count(), 1);
+    QVERIFY(connectButton()->isEnabled());
+    // Scanning logs nothing.
+    QCOMPARE(lines(), QStringList());
+}
+
+void TestWindow::defaultSourceListsSystemPorts()
+{
+    window = std::make_unique<Widget>();
+    QStringList expected;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        expected.append(info.portName() + ": " + info.description());
+    QStringList listed;
+    for (int i = 0; i < portBox()->count(); ++i)
+        listed.append(portBox()->itemText(i));
+    QCOMPARE(listed, expected);
+    QCOMPARE(connectButton()->isEnabled(), !expected.isEmpty());
+}
+
+// ------------------------------------------- errors and the console, no device
+
+void TestWindow::nonexistentPortLogsCauseFirst()
+{
+    const QString path = "/dev/nonexistent-imu-port";
+    makeWindow({{path, "gone"}});
+    connectButton()->click();
+    const QStringList logged = messagesFrom(0);
+    QCOMPARE(logged.size(), 2);
+    QCOMPARE(logged.at(0), "Serial port error: " + port()->errorString());
+    QVERIFY(logged.at(0).size() > QString("Serial port error: ").size());
+    QCOMPARE(logged.at(1), "Failed to open port " + path);
+    QVERIFY(!port()->isOpen());
+    QCOMPARE(connectButton()->text(), QString("Connect"));
+    QCOMPARE(ports.scans, 1);
+
+    // Trying again does the same, and nothing more.
+    connectButton()->click();
+    QCOMPARE(messagesFrom(2), logged);
+}
+
+void TestWindow::itemTextSplitAtFirstColon()
+{
+    // The name ends at the first colon; the description may hold more.
+    makeWindow({{"/dev/nonexistent-imu-a", "USB: serial: adapter"}, {"/dev/nonexistent-imu-b", ""}});
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), QString("Failed to open port /dev/nonexistent-imu-a"));
+    QCOMPARE(port()->portName(), QString("nonexistent-imu-a"));
+
+    portBox()->setCurrentIndex(1);
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), QString("Failed to open port /dev/nonexistent-imu-b"));
+}
+
+void TestWindow::resourceErrorWhileClosed()
+{
+    makeWindow({{"/dev/nonexistent-imu-port", ""}});
+    ports.entries = {{"ttyUSB3", "new"}};
+    signalError(QSerialPort::ResourceError);
+    QCOMPARE(messagesFrom(0), QStringList({Unavailable}));
+    QCOMPARE(ports.scans, 2);
+    QCOMPARE(portBox()->itemText(0), QString("ttyUSB3: new"));
+    QVERIFY(!port()->isOpen());
+    QCOMPARE(connectButton()->text(), QString("Connect"));
+}
+
+void TestWindow::otherErrorsWhileClosed()
+{
+    makeWindow({{"ttyUSB0", ""}});
+    signalError(QSerialPort::NoError);
+    QCOMPARE(lines(), QStringList());
+
+    // A read error on a closed port is only logged: there is no device to lose.
+    const QList<QSerialPort::SerialPortError> errors = {
+        QSerialPort::ReadError, QSerialPort::WriteError, QSerialPort::PermissionError,
+        QSerialPort::TimeoutError, QSerialPort::UnknownError};
+    for (QSerialPort::SerialPortError error : errors) {
+        const int before = lines().size();
+        signalError(error);
+        QCOMPARE(messagesFrom(before), QStringList({"Serial port error: " + port()->errorString()}));
+    }
+    QCOMPARE(ports.scans, 1);
+    QVERIFY(!port()->isOpen());
+}
+
+void TestWindow::resetWithPortNeverOpened()
+{
+    PseudoTerminal master;
+    QVERIFY2(master.isOpen(), qPrintable(master.errorString()));
+    makeWindow({{master.slavePath(), "pseudo-terminal"}});
+    child<QPushButton>(window.get(), "reset_imu_pb")->click();
+    QCOMPARE(lines(), QStringList());
+    QCOMPARE(port()->bytesToWrite(), 0);
+    QVERIFY(!port()->isOpen());
+}
+
+void TestWindow::consolePrefixIsTimeOfDay()
+{
+    makeWindow({{"/dev/nonexistent-imu-port", ""}});
+    const QTime before = QTime::currentTime();
+    connectButton()->click();
+    const QTime after = QTime::currentTime();
+    const QStringList all = lines();
+    QCOMPARE(all.size(), 2);
+    for (const QString& line : all) {
+        QCOMPARE(line.at(0), QChar('['));
+        QCOMPARE(line.mid(13, 2), QString("] "));
+        const QTime stamp = QTime::fromString(line.mid(1, 12), "hh:mm:ss.zzz");
+        QVERIFY2(stamp.isValid(), qPrintable(line));
+        // Taken between the two readings, unless midnight passed in between.
+        if (before <= after)
+            QVERIFY2(before.addMSecs(-1) <= stamp && stamp <= after.addMSecs(1), qPrintable(line));
+    }
+}
+
+void TestWindow::consoleKeepsNewestLines()
+{
+    const QString path = "/dev/nonexistent-imu-port";
+    makeWindow({{path, ""}});
+    for (int i = 0; i < Widget::ConsoleMaxLines + 20; ++i)
+        signalError(QSerialPort::UnknownError);
+    QCOMPARE(console()->blockCount(), Widget::ConsoleMaxLines);
+    connectButton()->click();
+    const QStringList all = lines();
+    QCOMPARE(all.size(), Widget::ConsoleMaxLines);
+    QCOMPARE(all.last().mid(PrefixLength), "Failed to open port " + path);
+    QVERIFY(all.first().mid(PrefixLength).startsWith("Serial port error: "));
+}
+
+// ---------------------------------------- the serial link over a pseudo-terminal
+
+void TestWindow::openAndCloseLink()
+{
+    PseudoTerminal master;
+    QVERIFY2(master.isOpen(), qPrintable(master.errorString()));
+    const QString path = master.slavePath();
+    QVERIFY(path.startsWith("/dev/pts/"));
+    makeWindow({{path, "pseudo-terminal"}});
+    QCOMPARE(portBox()->itemText(0), path + ": pseudo-terminal");
+
+    connectButton()->click();
+    QCOMPARE(messagesFrom(0), QStringList({path + " is open"}));
+    QCOMPARE(connectButton()->text(), QString("Close"));
+    QVERIFY(port()->isOpen());
+    QCOMPARE(port()->openMode(), QIODevice::ReadWrite);
+    QCOMPARE(port()->baudRate(QSerialPort::Input), 115200);
+    QCOMPARE(port()->baudRate(QSerialPort::Output), 115200);
+    QCOMPARE(port()->dataBits(), QSerialPort::Data8);
+    QCOMPARE(port()->parity(), QSerialPort::NoParity);
+    QCOMPARE(port()->flowControl(), QSerialPort::NoFlowControl);
+    QCOMPARE(port()->stopBits(), QSerialPort::OneStop);
+
+    // What the device really got: the master reads the slave's settings.
+    termios settings {};
+    QCOMPARE(::tcgetattr(master.masterFd(), &settings), 0);
+    QCOMPARE(cfgetispeed(&settings), speed_t(B115200));
+    QCOMPARE(cfgetospeed(&settings), speed_t(B115200));
+    QCOMPARE(settings.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+
+    // The serial port object holds the name without "/dev/", and the closing
+    // line says what it holds.
+    QCOMPARE(port()->portName(), path.mid(5));
+    connectButton()->click();
+    QCOMPARE(messagesFrom(1), QStringList({"Port " + path.mid(5) + " closed"}));
+    QCOMPARE(connectButton()->text(), QString("Open"));
+    QVERIFY(!port()->isOpen());
+    QCOMPARE(ports.scans, 1);
+}
+
+void TestWindow::reopenUsesCurrentItem()
+{
+    PseudoTerminal first;
+    PseudoTerminal second;
+    QVERIFY(first.isOpen() && second.isOpen());
+    makeWindow({{first.slavePath(), "one"}, {second.slavePath(), "two"}});
+
+    connectButton()->click();
+    connectButton()->click();
+    QCOMPARE(connectButton()->text(), QString("Open"));
+
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), first.slavePath() + " is open");
+    connectButton()->click();
+
+    portBox()->setCurrentIndex(1);
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), second.slavePath() + " is open");
+    QCOMPARE(connectButton()->text(), QString("Close"));
+    // The device answers: bytes written by the master arrive on this port.
+    QVERIFY(second.write("ping"));
+    QTRY_VERIFY(port()->bytesAvailable() > 0 || port()->isOpen());
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), "Port " + second.slavePath().mid(5) + " closed");
+    QCOMPARE(lines().size(), 6);
+}
+
+void TestWindow::resetWritesCommandWhenOpen()
+{
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    makeWindow({{master.slavePath(), ""}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+    drain(master, 50);
+
+    auto* reset = child<QPushButton>(window.get(), "reset_imu_pb");
+    reset->click();
+    QCOMPARE(messagesFrom(1), QStringList({"SerialPort TX: $MIB,RESET*87"}));
+    QByteArray got = drain(master, 300);
+    QCOMPARE(got, ResetCommand);
+    QCOMPARE(got.size(), 13);
+
+    // Each click one command, no terminator, nothing in between.
+    reset->click();
+    reset->click();
+    got = drain(master, 300);
+    QCOMPARE(got, ResetCommand + ResetCommand);
+    QCOMPARE(lines().size(), 4);
+}
+
+void TestWindow::resetAfterCloseDoesNothing()
+{
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    makeWindow({{master.slavePath(), ""}});
+    connectButton()->click();
+    connectButton()->click();
+    QVERIFY(!port()->isOpen());
+    const int before = lines().size();
+
+    child<QPushButton>(window.get(), "reset_imu_pb")->click();
+    QCOMPARE(lines().size(), before);
+    QCOMPARE(port()->bytesToWrite(), 0);
+    // Open the slave ourselves: had anything been written, it would be here.
+    QSerialPort reader(master.slavePath());
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    QCOMPARE(drain(master, 200), QByteArray());
+    QCOMPARE(lines().size(), before);
+}
+
+void TestWindow::lostDeviceClosesOnce()
+{
+    auto master = std::make_unique<PseudoTerminal>();
+    QVERIFY(master->isOpen());
+    const QString path = master->slavePath();
+    makeWindow({{path, "pseudo-terminal"}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+
+    // The device vanishes from the system's list along with the cable.
+    ports.entries.clear();
+    master.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!port()->isOpen(), 5000);
+    QTest::qWait(300);
+
+    const QStringList logged = messagesFrom(1);
+    QCOMPARE(logged.size(), 3);
+    QVERIFY2(logged.at(0).startsWith("Serial port error: "), qPrintable(logged.at(0)));
+    QCOMPARE(logged.at(1), Unavailable);
+    QCOMPARE(logged.at(2), "Port " + path.mid(5) + " closed");
+    QCOMPARE(connectButton()->text(), QString("Open"));
+    QCOMPARE(ports.scans, 2);
+    QCOMPARE(portBox()->count(), 0);
+    QVERIFY(!connectButton()->isEnabled());
+
+    // No flood afterwards: the console stays put.
+    const int settled = lines().size();
+    QTest::qWait(700);
+    QCOMPARE(lines().size(), settled);
+    QCOMPARE(ports.scans, 2);
+}
+
+void TestWindow::lostDeviceThenWindowClosed()
+{
+    // The cable goes while the port is open and the window closes before the
+    // port has noticed: tearing down must not reach the destroyed window.
+    auto master = std::make_unique<PseudoTerminal>();
+    QVERIFY(master->isOpen());
+    makeWindow({{master->slavePath(), ""}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+    master.reset();
+    cleanup();
+    QVERIFY(!window);
+}
+
+void TestWindow::scanWhileOpenKeepsPortOpen()
+{
+    PseudoTerminal master;
+    PseudoTerminal other;
+    QVERIFY(master.isOpen() && other.isOpen());
+    makeWindow({{master.slavePath(), ""}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+
+    ports.entries = {{other.slavePath(), "other"}, {"ttyUSB0", "usb"}};
+    scan();
+    QCOMPARE(portBox()->count(), 2);
+    QCOMPARE(portBox()->itemText(0), other.slavePath() + ": other");
+    QVERIFY(port()->isOpen());
+    QCOMPARE(connectButton()->text(), QString("Close"));
+
+    ports.entries.clear();
+    scan();
+    QCOMPARE(portBox()->count(), 0);
+    QVERIFY(!connectButton()->isEnabled());
+    QVERIFY(port()->isOpen());
+    QCOMPARE(lines().size(), 1);
+
+    // Once listed again, the button closes the port that is open, not the
+    // one now selected.
+    ports.entries = {{other.slavePath(), "other"}};
+    scan();
+    connectButton()->click();
+    QCOMPARE(lines().last().mid(PrefixLength), "Port " + master.slavePath().mid(5) + " closed");
+    QVERIFY(!port()->isOpen());
+}
+
+void TestWindow::errorsWhileOpen()
+{
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    const QString path = master.slavePath();
+    makeWindow({{path, ""}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+
+    // An error other than a lost device is logged and the link stays.
+    signalError(QSerialPort::WriteError);
+    QCOMPARE(messagesFrom(1), QStringList({"Serial port error: " + port()->errorString()}));
+    QVERIFY(port()->isOpen());
+    QCOMPARE(ports.scans, 1);
+
+    // A resource error closes the port and rescans.
+    signalError(QSerialPort::ResourceError);
+    QCOMPARE(messagesFrom(2), QStringList({Unavailable, "Port " + path.mid(5) + " closed"}));
+    QVERIFY(!port()->isOpen());
+    QCOMPARE(connectButton()->text(), QString("Open"));
+    QCOMPARE(ports.scans, 2);
+
+    // A read error on an open port is a lost device too: logged once, then
+    // the same as a resource error.
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+    const int before = lines().size();
+    signalError(QSerialPort::ReadError);
+    const QStringList logged = messagesFrom(before);
+    QCOMPARE(logged.size(), 3);
+    QVERIFY(logged.at(0).startsWith("Serial port error: "));
+    QCOMPARE(logged.at(1), Unavailable);
+    QCOMPARE(logged.at(2), "Port " + path.mid(5) + " closed");
+    QCOMPARE(ports.scans, 3);
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
