@@ -16,7 +16,7 @@ packages=(
 if [[ "${1:-}" == "--extra" ]]; then
     packages+=(
         clang libclang-rt-14-dev       # libFuzzer and the sanitizers' runtime
-        imagemagick                    # screenshots of the window
+        imagemagick x11-utils          # screenshots of the window
         libbenchmark-dev valgrind      # benchmarks and leak checks
         desktop-file-utils dpkg-dev    # checking and building the package
     )
