@@ -24,7 +24,24 @@ QElapsedTimer& sharedOrigin()
     return origin;
 }
 
+Plotter::ElapsedSource& elapsedSource()
+{
+    static Plotter::ElapsedSource source;
+    return source;
+}
+
+qint64 elapsedMs()
+{
+    const auto& source = elapsedSource();
+    return source ? source() : sharedOrigin().elapsed();
+}
+
 } // namespace
+
+void Plotter::setElapsedSource(ElapsedSource source)
+{
+    elapsedSource() = std::move(source);
+}
 
 Plotter::Plotter(QWidget* parent)
     : QWidget(parent)
@@ -56,18 +73,21 @@ Plotter::Plotter(QWidget* parent)
 void Plotter::setTittle(const QString& text)
 {
     title->setText(text);
+    replotNeeded = true;
 }
 
 void Plotter::setLabels(const QString& keyLabel, const QString& valueLabel)
 {
     plot->xAxis->setLabel(keyLabel);
     plot->yAxis->setLabel(valueLabel);
+    replotNeeded = true;
 }
 
 void Plotter::addPoint(double value)
 {
-    const double key = sharedOrigin().elapsed() / 1000.0;
+    const double key = elapsedMs() / 1000.0;
     graph->addData(key, value);
+    replotNeeded = true;
     updateValueRange(value);
     lastKey = key;
     dropPointsLeftOfWindow();
@@ -111,6 +131,11 @@ void Plotter::dropPointsLeftOfWindow()
 
 void Plotter::realtimeDataSlot()
 {
+    const QCPRange shownKeys = plot->xAxis->range();
     plot->xAxis->setRange(lastKey, WindowSeconds, Qt::AlignRight);
+    // Nothing new and nothing moved: the picture would come out the same.
+    if (!replotNeeded && plot->xAxis->range() == shownKeys)
+        return;
+    replotNeeded = false;
     plot->replot(QCustomPlot::rpRefreshHint);
 }

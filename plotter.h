@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCustomPlot;
 class QCPGraph;
 class QCPTextElement;
@@ -23,6 +25,13 @@ public:
     void setLabels(const QString& keyLabel, const QString& valueLabel);
     void addPoint(double value);
 
+    // Milliseconds since the shared time origin, as the keys of new points
+    // use them. By default a monotonic clock started at the first point; a
+    // replay of a long recording (the long-run benchmark) installs its own
+    // time base instead. An empty function restores the default.
+    using ElapsedSource = std::function<qint64()>;
+    static void setElapsedSource(ElapsedSource source);
+
 private slots:
     void realtimeDataSlot();
 
@@ -34,6 +43,8 @@ private:
     QCPGraph* graph = nullptr;
     QCPTextElement* title = nullptr;
     double lastKey = 0.0;
+    // Something changed since the last redraw (points, title, labels).
+    bool replotNeeded = true;
 
     // The value axis spans every value of the run, also those whose points
     // have already been dropped, so the extremes are kept here.
