@@ -232,17 +232,18 @@ void Widget::flushConsole()
         return;
 
     // Lines beyond the cap would scroll out at once: they never show.
-    if (pendingLines.size() > ConsoleMaxLines)
-        pendingLines.erase(pendingLines.begin(), pendingLines.end() - ConsoleMaxLines);
+    if (pendingLines.size() > ConsoleKeptLines)
+        pendingLines.erase(pendingLines.begin(), pendingLines.end() - ConsoleKeptLines);
 
     // Make room first, so the console's own cap never has to act. It removes
     // the oldest lines by stepping a cursor over them, which lays out each
     // removed line once more just to throw it away; removing the span by
-    // position costs no layout.
+    // position costs no layout. Once the cap is reached, the console goes
+    // back to the kept count, so this happens once per thousand lines.
     QTextDocument* document = ui->console->document();
     const int lines = document->isEmpty() ? 0 : document->blockCount();
-    const int excess = lines + pendingLines.size() - ConsoleMaxLines;
-    if (excess > 0) {
+    if (lines + pendingLines.size() > ConsoleMaxLines) {
+        const int excess = lines + pendingLines.size() - ConsoleKeptLines;
         QTextCursor oldest(document);
         oldest.beginEditBlock();
         if (excess >= lines) {

@@ -39,9 +39,13 @@ class Widget : public QWidget
     Q_OBJECT
 
 public:
-    // The console keeps this many of the newest lines; older ones scroll out,
-    // so a monitor left running for days does not grow without bound.
-    static constexpr int ConsoleMaxLines = 10000;
+    // The console always keeps at least the newest ConsoleKeptLines lines and
+    // never more than ConsoleMaxLines; older ones scroll out, so a monitor
+    // left running for days does not grow without bound. Trimming back to the
+    // kept count in one go, rather than a line per line appended, keeps the
+    // cost of a line at the cap the same as below it.
+    static constexpr int ConsoleKeptLines = 10000;
+    static constexpr int ConsoleMaxLines = ConsoleKeptLines + 1000;
 
     explicit Widget(QWidget* parent = nullptr, PortSource portSource = systemSerialPorts);
     ~Widget() override;

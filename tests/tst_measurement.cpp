@@ -281,18 +281,20 @@ void TestMeasurement::consoleKeepsNewestLinesAtItsCap()
         QVERIFY(monitor.send(stream.mid(from, piece)));
     QTRY_COMPARE(monitor.points(0), total);
 
+    // At least the kept count of newest lines, never more than the cap.
     const QStringList lines = monitor.recordLines();
-    QCOMPARE(monitor.console->blockCount(), cap);
-    QCOMPARE(lines.size(), cap);
+    const int shown = lines.size();
+    QVERIFY2(shown >= Widget::ConsoleKeptLines && shown <= cap, qPrintable(QString::number(shown)));
+    QCOMPARE(monitor.console->blockCount(), shown);
     // Still following the newest line at the bottom of the view.
     QTRY_VERIFY(monitor.console->updatesEnabled());
     QCOMPARE(monitor.console->verticalScrollBar()->value(), monitor.console->verticalScrollBar()->maximum());
     const QPoint bottomLeft(2, monitor.console->viewport()->height() - 2);
-    QCOMPARE(monitor.console->cursorForPosition(bottomLeft).block().blockNumber(), cap - 1);
-    QCOMPARE(lines.first(), expectedLine(makeRecord(quint8(total - cap), qint16((total - cap) % 30000), 0, 0, 0, 0, 0)));
+    QCOMPARE(monitor.console->cursorForPosition(bottomLeft).block().blockNumber(), shown - 1);
+    QCOMPARE(lines.first(), expectedLine(makeRecord(quint8(total - shown), qint16((total - shown) % 30000), 0, 0, 0, 0, 0)));
     QCOMPARE(lines.last(), expectedLine(makeRecord(quint8(total - 1), qint16((total - 1) % 30000), 0, 0, 0, 0, 0)));
     for (int i = 1; i < lines.size(); ++i)
-        QVERIFY2(lines[i].left(8) == expectedLine(makeRecord(quint8(total - cap + i), 0, 0, 0, 0, 0, 0)).left(8),
+        QVERIFY2(lines[i].left(8) == expectedLine(makeRecord(quint8(total - shown + i), 0, 0, 0, 0, 0, 0)).left(8),
                  qPrintable(lines[i]));
 }
 
