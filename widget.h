@@ -60,6 +60,7 @@ private slots:
 private:
     void printToConsole(const QString& message);
     void flushConsole();
+    void holdConsoleRepaint(bool hold);
     static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();

@@ -287,7 +287,7 @@ void TestMeasurement::consoleKeepsNewestLinesAtItsCap()
     QVERIFY2(shown >= Widget::ConsoleKeptLines && shown <= cap, qPrintable(QString::number(shown)));
     QCOMPARE(monitor.console->blockCount(), shown);
     // Still following the newest line at the bottom of the view.
-    QTRY_VERIFY(monitor.console->updatesEnabled());
+    QTRY_VERIFY(monitor.console->viewport()->updatesEnabled());
     QCOMPARE(monitor.console->verticalScrollBar()->value(), monitor.console->verticalScrollBar()->maximum());
     const QPoint bottomLeft(2, monitor.console->viewport()->height() - 2);
     QCOMPARE(monitor.console->cursorForPosition(bottomLeft).block().blockNumber(), shown - 1);
