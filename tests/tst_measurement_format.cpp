@@ -1,26 +1,11 @@
 // The record's display conventions on their own: the remapping and the text
 // of one record, as the window and the recorder share them.
 #include "recordformat.h"
+#include "testrecords.h"
 
 #include <QtTest>
 
 #include <clocale>
-
-namespace {
-UART_RCV makeRecord(quint8 index, qint16 angle1, qint16 angle2, qint16 angle3, qint16 accel1, qint16 accel2,
-                    qint16 accel3)
-{
-    UART_RCV r;
-    r.index = index;
-    r.angle1 = angle1;
-    r.angle2 = angle2;
-    r.angle3 = angle3;
-    r.accel1 = accel1;
-    r.accel2 = accel2;
-    r.accel3 = accel3;
-    return r;
-}
-} // namespace
 
 class TestRecordFormat : public QObject
 {

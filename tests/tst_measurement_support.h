@@ -8,6 +8,7 @@
 
 #include "plotter.h"
 #include "pseudoterminal.h"
+#include "testrecords.h"
 #include "widget.h"
 
 #include <QLineEdit>
@@ -31,20 +32,6 @@ inline const char* const ChartNames[6] = {"yaw_plotter",   "pitch_plotter", "rol
 inline QString spaced(const char* text)
 {
     return QString(text).replace('_', ' ');
-}
-
-inline UART_RCV makeRecord(quint8 index, qint16 angle1, qint16 angle2, qint16 angle3, qint16 accel1,
-                           qint16 accel2, qint16 accel3)
-{
-    UART_RCV r;
-    r.index = index;
-    r.angle1 = angle1;
-    r.angle2 = angle2;
-    r.angle3 = angle3;
-    r.accel1 = accel1;
-    r.accel2 = accel2;
-    r.accel3 = accel3;
-    return r;
 }
 
 // Reference formatting in integers: hundredths as d.dd, and milli-g to m/s^2

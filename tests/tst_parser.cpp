@@ -4,25 +4,18 @@
 
 #include "frameencoder.h"
 #include "parser.h"
+#include "testrecords.h"
 
 #include <QtTest>
 
 bool operator==(const UART_RCV& a, const UART_RCV& b)
 {
-    return a.index == b.index && a.angle1 == b.angle1 && a.angle2 == b.angle2 && a.angle3 == b.angle3
-        && a.accel1 == b.accel1 && a.accel2 == b.accel2 && a.accel3 == b.accel3;
+    return sameRecord(a, b);
 }
 
 char* toString(const UART_RCV& r)
 {
-    return QTest::toString(QStringLiteral("{index %1: %2 %3 %4 / %5 %6 %7}")
-                               .arg(r.index)
-                               .arg(r.angle1)
-                               .arg(r.angle2)
-                               .arg(r.angle3)
-                               .arg(r.accel1)
-                               .arg(r.accel2)
-                               .arg(r.accel3));
+    return QTest::toString(describeRecord(r));
 }
 
 namespace {

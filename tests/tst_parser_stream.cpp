@@ -3,6 +3,7 @@
 
 #include "parser.h"
 #include "parserstreamgenerator.h"
+#include "testrecords.h"
 
 #include <QtTest>
 
@@ -10,24 +11,6 @@ using ParserStreamGenerator::ExpectedRecord;
 using ParserStreamGenerator::Stream;
 
 namespace {
-
-bool sameRecord(const UART_RCV& a, const UART_RCV& b)
-{
-    return a.index == b.index && a.angle1 == b.angle1 && a.angle2 == b.angle2 && a.angle3 == b.angle3
-        && a.accel1 == b.accel1 && a.accel2 == b.accel2 && a.accel3 == b.accel3;
-}
-
-QString describe(const UART_RCV& r)
-{
-    return QStringLiteral("{%1: %2 %3 %4 / %5 %6 %7}")
-        .arg(r.index)
-        .arg(r.angle1)
-        .arg(r.angle2)
-        .arg(r.angle3)
-        .arg(r.accel1)
-        .arg(r.accel2)
-        .arg(r.accel3);
-}
 
 // Feeds the stream in the given pieces and returns the first difference from
 // what the generator expects, or an empty string.
@@ -57,7 +40,7 @@ QString firstDifference(const Stream& stream, const QVector<int>& sizes)
         if (!sameRecord(want.record, got.record))
             return QStringLiteral("record %1: %2, expected %3")
                 .arg(i)
-                .arg(describe(got.record), describe(want.record));
+                .arg(describeRecord(got.record), describeRecord(want.record));
         if (got.checksumMisses != want.checksumMisses || got.indexMisses != want.indexMisses
             || got.droppedBytes != want.droppedBytes)
             return QStringLiteral("record %1: counters %2/%3/%4 during its delivery, expected %5/%6/%7")
