@@ -8,3 +8,7 @@ foreach(reliability_test life unplug edges)
             TIMEOUT 240)
     endif()
 endforeach()
+
+# The pseudo-terminal the port tests stand on, against the serial port's lock.
+imu_add_test(tst_pseudoterminal SOURCES tst_pseudoterminal.cpp
+    LIBS imu_pty Qt5::SerialPort TIMEOUT 60)

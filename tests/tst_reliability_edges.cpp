@@ -185,7 +185,7 @@ void TestReliabilityEdges::portLockedElsewhereIsReported()
     // Once the other program lets go, the same click opens it.
     other.reset();
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
     QCOMPARE(ui.messages().last(), pty.slavePath() + " is open");
 }
 
@@ -197,7 +197,7 @@ void TestReliabilityEdges::resetOnVanishedDeviceReportsTheLoss()
     Widget window(nullptr, [&] { return one(pty->slavePath()); });
     WindowHandles ui(window);
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
     const QString closed = QString("Port %1 closed").arg(ui.port->portName());
 
     pty->close();
@@ -221,7 +221,7 @@ void TestReliabilityEdges::resetOnFailingWriteReportsOnce()
     Widget window(nullptr, [&] { return one(pty.slavePath()); });
     WindowHandles ui(window);
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
     int sockets[2];
     QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
     QCOMPARE(::shutdown(sockets[0], SHUT_WR), 0);
@@ -298,7 +298,7 @@ void TestReliabilityEdges::floodThroughPseudoTerminal()
     window.show();
     WindowHandles ui(window);
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
 
     int ticks = 0;
     QTimer timer;
@@ -336,7 +336,7 @@ void TestReliabilityEdges::floodThroughPseudoTerminal()
         if (e.valid)
             QCOMPARE(lineMismatch(lines.value(k++), e.record), QString());
     }
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
 }
 
 void TestReliabilityEdges::closeAndConnectWhileBoardStreams()

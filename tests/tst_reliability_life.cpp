@@ -31,7 +31,7 @@ void TestReliabilityLife::fullLifeWithPullAndReconnect()
     QVERIFY(ui.complete());
 
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
 
     QRandomGenerator random(20240501);
     QByteArray stream;
@@ -66,7 +66,7 @@ void TestReliabilityLife::fullLifeWithPullAndReconnect()
     QCOMPARE(ui.ports->currentText(), second->slavePath() + ": board");
 
     QTest::mouseClick(ui.connectButton, Qt::LeftButton);
-    QVERIFY(ui.port->isOpen());
+    QVERIFY2(ui.port->isOpen(), qPrintable(ui.messages().join('\n')));
     QCOMPARE(ui.messages(ui.lineCount() - 1).value(0), second->slavePath() + " is open");
     const UART_RCV after {0, 1, 2, 3, 4, 5, 6};
     QVERIFY(feed(*second, FrameEncoder::frame(after)));

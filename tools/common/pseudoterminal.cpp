@@ -1,6 +1,9 @@
 #include "pseudoterminal.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,22 +12,51 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+// How many locked-looking pseudo-terminals to pass over before taking one.
+constexpr int MaxPassedOver = 64;
+
+// The kernel hands out the lowest free pseudo-terminal number, so a number
+// one process has just given back is soon handed to another. A process that
+// held it through the serial-port module removes its lock file only after
+// closing the device, so for that moment (long, on a loaded machine) the new
+// pseudo-terminal looks locked by a live program and cannot be opened.
+bool hasLockFile(const QString& slavePath)
+{
+    // The serial-port module names its lock "LCK.." and the device's name
+    // under /dev with '/' turned into '_', in the first usable of these.
+    QString name = slavePath;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace('/', '_');
+    const QStringList lockDirectories {"/var/lock", "/etc/locks", "/var/spool/locks",
+                                       "/var/spool/uucp", QDir::tempPath()};
+    for (const QString& directory : lockDirectories) {
+        if (QFileInfo::exists(directory + "/LCK.." + name))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 PseudoTerminal::PseudoTerminal()
 {
-    fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        close();
-        return;
+    // A passed-over master stays open until a good one is found, so that
+    // the kernel does not hand the same number out again.
+    std::vector<int> passedOver;
+    while (openMaster() && hasLockFile(path) && int(passedOver.size()) < MaxPassedOver) {
+        passedOver.push_back(fd);
+        fd = -1;
+        path.clear();
     }
-    char name[128];
-    if (::ptsname_r(fd, name, sizeof name) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        close();
+    for (int held : passedOver)
+        ::close(held);
+    if (fd < 0)
         return;
-    }
-    path = QString::fromLocal8Bit(name);
 
     // Raw from the start, so that bytes written before the slave is opened
     // are neither echoed nor translated by the line discipline.
@@ -33,6 +65,24 @@ PseudoTerminal::PseudoTerminal()
         ::cfmakeraw(&settings);
         ::tcsetattr(fd, TCSANOW, &settings);
     }
+}
+
+bool PseudoTerminal::openMaster()
+{
+    fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        close();
+        return false;
+    }
+    char name[128];
+    if (::ptsname_r(fd, name, sizeof name) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        close();
+        return false;
+    }
+    path = QString::fromLocal8Bit(name);
+    return true;
 }
 
 PseudoTerminal::~PseudoTerminal()

@@ -11,7 +11,8 @@
 class PseudoTerminal
 {
 public:
-    // Opens a new pseudo-terminal in raw mode; check isOpen().
+    // Opens a new pseudo-terminal in raw mode, passing over any whose device
+    // still has a serial-port lock file from an earlier holder; check isOpen().
     PseudoTerminal();
     ~PseudoTerminal();
 
@@ -37,6 +38,8 @@ public:
     void close();
 
 private:
+    bool openMaster();
+
     int fd = -1;
     QString path;
     QString error;
