@@ -36,6 +36,43 @@ qint64 elapsedMs()
     return source ? source() : sharedOrigin().elapsed();
 }
 
+// The library draws a chart into a buffer cleared to transparent, then fills
+// the widget with the background and blends the buffer over it: two passes
+// over the widget's pixels per redraw, the largest single cost of six charts
+// redrawing at 25 Hz. A buffer cleared to the background is opaque instead,
+// and copied over the widget as it is it gives the same picture in one pass.
+class OpaqueBuffer : public QCPPaintBufferPixmap
+{
+public:
+    OpaqueBuffer(const QSize& size, double devicePixelRatio, const QColor& background)
+        : QCPPaintBufferPixmap(size, devicePixelRatio)
+        , background(background)
+    {
+    }
+
+    void clear(const QColor&) override { mBuffer.fill(background); }
+
+private:
+    const QColor background;
+};
+
+class OpaquePlot : public QCustomPlot
+{
+public:
+    explicit OpaquePlot(QWidget* parent)
+        : QCustomPlot(parent)
+    {
+        // The library only creates its first buffer while it has none, and
+        // sizes and clears it before every redraw. Layers that keep buffers
+        // of their own still get the library's transparent ones on top.
+        const QColor backgroundColor = mBackgroundBrush.color();
+        mPaintBuffers.clear();
+        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
+            new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), backgroundColor)));
+        setBackground(Qt::NoBrush);
+    }
+};
+
 } // namespace
 
 void Plotter::setElapsedSource(ElapsedSource source)
@@ -45,7 +82,7 @@ void Plotter::setElapsedSource(ElapsedSource source)
 
 Plotter::Plotter(QWidget* parent)
     : QWidget(parent)
-    , plot(new QCustomPlot(this))
+    , plot(new OpaquePlot(this))
 {
     plot->setMinimumSize(400, 200);
 
