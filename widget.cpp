@@ -1,6 +1,7 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "consolelayout.h"
 #include "recordformat.h"
 
 #include <QLineEdit>
@@ -10,7 +11,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -61,6 +61,9 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
     ui->connect_button->setEnabled(false);
 
+    auto* consoleText = new QTextDocument(ui->console);
+    consoleText->setDocumentLayout(new ConsoleLayout(consoleText));
+    ui->console->setDocument(consoleText);
     ui->console->setReadOnly(true);
     QFont consoleFont = ui->console->font();
     consoleFont.setFamily("Courier New");
@@ -227,7 +230,7 @@ void Widget::sendReset()
 
 void Widget::printToConsole(const QString& message)
 {
-    const QString time = QTime::currentTime().toString("hh:mm:ss.zzz");
+    const QString time = consoleClock.now();
     pendingLines.append(QString("[%1] %2").arg(time, 12).arg(message));
     if (!holdingLines)
         flushConsole();

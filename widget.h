@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "consoleclock.h"
 #include "parser.h"
 
 QT_BEGIN_NAMESPACE
@@ -78,6 +79,7 @@ private:
     // rest of the path together.
     QStringList pendingLines;
     bool holdingLines = false;
+    ConsoleClock consoleClock;
     // The console repaints at most once per this timer's period, like the
     // charts: a repaint per read would otherwise happen ~600 times a second.
     QTimer* consoleRepaintHold = nullptr;

@@ -1,0 +1,26 @@
+#ifndef CONSOLECLOCK_H
+#define CONSOLECLOCK_H
+
+#include <QString>
+
+#include <limits>
+
+// The local time of day that starts every console line, "hh:mm:ss.zzz".
+// Turning the system clock into local time looks the time zone up on each
+// call, which at the link's rate costs more than formatting the rest of the
+// line. The offset from UTC only ever changes on a whole second, so it is
+// looked up once a second and the times come out the same.
+class ConsoleClock
+{
+public:
+    QString now();
+    // The same for any instant; successive calls within one second reuse the
+    // offset.
+    QString at(qint64 msSinceEpoch);
+
+private:
+    qint64 offsetSecond = std::numeric_limits<qint64>::min();
+    qint64 offsetMs = 0;
+};
+
+#endif // CONSOLECLOCK_H
