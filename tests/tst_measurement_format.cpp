@@ -3,6 +3,7 @@
 #include "recordformat.h"
 #include "testrecords.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <clocale>
@@ -17,6 +18,8 @@ private slots:
     void metresPerSecondSquared();
     void degrees_data();
     void degrees();
+    void everyValueAsTheToolkitWritesIt();
+    void lineAsArgumentsWouldFillIt();
     void placeholderTenIsItsOwn();
     void localeIndependent();
 };
@@ -84,6 +87,47 @@ void TestRecordFormat::degrees()
     QFETCH(int, hundredths);
     QFETCH(QString, text);
     QCOMPARE(RecordFormat::degrees(qint16(hundredths)), text);
+}
+
+void TestRecordFormat::everyValueAsTheToolkitWritesIt()
+{
+    // All 65536 values of both kinds, against the toolkit's own conversion
+    // of the same double, including the few lying exactly half way.
+    int halfWay = 0;
+    for (int v = -32768; v <= 32767; ++v) {
+        const qint16 value = qint16(v);
+        QCOMPARE(RecordFormat::degrees(value), QString::number(v / 100.0, 'f', 2));
+        QCOMPARE(RecordFormat::metresPerSecondSquared(value),
+                 QString::number(RecordFormat::convertToMsSquared(value), 'f', 3));
+        halfWay += qAbs(v) * 980665LL % 100000 == 50000;
+    }
+    QVERIFY(halfWay > 0);
+}
+
+void TestRecordFormat::lineAsArgumentsWouldFillIt()
+{
+    // The line's pattern filled in by the toolkit's arg(), field by field,
+    // for records at the extremes and at random.
+    auto byArguments = [](const UART_RCV& r) {
+        auto ms2 = [](qint16 mg) { return QString::number(mg * 9.80665 / 1000, 'f', 3); };
+        auto deg = [](qint16 h) { return QString::number(h / 100.0, 'f', 2); };
+        return QString("Ind: %1; Yaw: %2; Pitch: %3; Roll: %4; Xacc: %5 mg (%6 m/s2); "
+                       "Yacc: %7 mg (%8 m/s2); Zacc: %9 mg (%10 m/s2)")
+            .arg(uint(r.index), 3).arg(deg(r.angle1), 7).arg(deg(r.angle2), 7).arg(deg(r.angle3), 7)
+            .arg(int(r.accel1), 6).arg(ms2(r.accel1), 7).arg(int(r.accel2), 6).arg(ms2(r.accel2), 7)
+            .arg(int(r.accel3), 6).arg(ms2(r.accel3), 7);
+    };
+    QVector<UART_RCV> records {makeRecord(0, 0, 0, 0, 0, 0, 0),
+                               makeRecord(255, -32768, -32768, -32768, -32768, -32768, -32768),
+                               makeRecord(128, 32767, 32767, 32767, 32767, 32767, 32767),
+                               makeRecord(9, -1, 1, -99, -1, 1, -102)};
+    QRandomGenerator random(1208);
+    for (int i = 0; i < 20000; ++i) {
+        auto any = [&] { return qint16(random.bounded(65536) - 32768); };
+        records << makeRecord(quint8(random.bounded(256)), any(), any(), any(), any(), any(), any());
+    }
+    for (const UART_RCV& r : records)
+        QCOMPARE(RecordFormat::consoleLine(r), byArguments(r));
 }
 
 void TestRecordFormat::placeholderTenIsItsOwn()
