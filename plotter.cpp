@@ -159,7 +159,10 @@ void Plotter::updateValueRange(double value)
         const double halfSize = plot->yAxis->range().size() / 2.0;
         range = QCPRange(center - halfSize, center + halfSize);
     }
-    plot->yAxis->setRange(range);
+    // The axis announces every range it is given, changed or not, and the
+    // mirrored right axis follows: only a new extreme is worth that.
+    if (range != plot->yAxis->range())
+        plot->yAxis->setRange(range);
 }
 
 void Plotter::dropPointsLeftOfWindow()
