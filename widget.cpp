@@ -61,6 +61,8 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
     ui->connect_button->setEnabled(false);
 
+    // The console only ever grows at its end; its text gets a layout made
+    // for that.
     auto* consoleText = new QTextDocument(ui->console);
     consoleText->setDocumentLayout(new ConsoleLayout(consoleText));
     ui->console->setDocument(consoleText);
