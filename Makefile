@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Front door of the project. Every target installs what is missing first.
 #   make run         build and start the monitor on a simulated board (the demo)
 #   make test        build and run every test through CTest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the frame parser: arbitrary bytes in arbitrary chunks.
 //
 // Input: the first byte chooses how the rest is cut into chunks; the rest is

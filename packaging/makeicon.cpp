@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cuts the square emblem out of the wide logo and writes it as the desktop
 // icon in the sizes given, so the icon never drifts from the logo in the window.
 //   imu-make-icon <logo.png> <output folder> <size>...

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the product logo (266 x 66, transparent background) with ImageMagick.
 # The committed images/logo.png was made by this script; run it again only to
 # change the logo.

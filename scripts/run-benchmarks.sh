@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark of the project and prints its figures. Each folder
 # under bench/ has a run.sh that takes the build folder.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes a picture of the monitor's window on a virtual display (Xvfb), so it
 # works the same on a desktop, over ssh and in CI.
 #   scripts/screenshot.sh BUILD OUT.png [PROGRAM [ARGUMENT...]]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # imu-decode is tested as its users run it: the built binary, through QProcess.
 if(TARGET imu-decode)
     imu_add_test(tst_decode SOURCES tst_decode.cpp tst_decode_support.h

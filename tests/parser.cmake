@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The frame parser against the frame encoder: hand-picked cases, and a long
 # generated stream with faults checked against what its generator expects.
 imu_add_test(tst_parser SOURCES tst_parser.cpp LIBS imu_parser imu_frame_encoder)

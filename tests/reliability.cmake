@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reliability under faults and bad input: the window's whole life (checked
 # for leaks in the sanitizer build), unplug cycles, bad ports and floods.
 foreach(reliability_test life unplug edges)

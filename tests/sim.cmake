@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The simulated board as a program (captures, faults, command line) and on
 # its pseudo-terminal (reset, reopening, signals). They run the built imu-sim.
 foreach(test tst_sim tst_sim_pty)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's time of day against the toolkit's own conversion to local
 // time, in a zone with summer time, across both of its changes.
 #include "consoleclock.h"

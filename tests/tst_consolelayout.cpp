@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's layout against the stock one: two consoles, identical but for
 // the layout, take the same edits and must look and scroll exactly alike.
 #include "consolelayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode on captures: the rows, the console lines, the counts, the
 // stopping rules and the command line.
 

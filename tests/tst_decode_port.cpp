@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode recording from a port: a pseudo-terminal whose master side this
 // test holds, so it plays the board and can pull the cable.
 

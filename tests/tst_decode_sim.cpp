@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode against the simulated board: what the simulator says it sent is
 // what the decoder writes, from a capture and live through a pseudo-terminal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo's simulated board in the monitor's window: listed first at start
 // and after every Scan, and Connect shows its records.
 

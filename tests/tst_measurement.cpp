@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The measurement path of the window, record by record: what a frame arriving
 // on the port puts into the console, the two counter fields and the charts.
 #include "frameencoder.h"

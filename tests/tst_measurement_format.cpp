@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The record's display conventions on their own: the remapping and the text
 // of one record, as the window and the recorder share them.
 #include "recordformat.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end through a real serial device: the board's stream, cut into
 // writes at awkward offsets, with corrupted and dropped frames and stray
 // bytes among the good ones, written to a pseudo-terminal that the window has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef TST_MEASUREMENT_SUPPORT_H
 #define TST_MEASUREMENT_SUPPORT_H
 

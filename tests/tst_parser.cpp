@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame parser on hand-picked byte sequences. Every expected record and
 // counter comes from the frame encoder or from literal bytes, never from the
 // parser under test.

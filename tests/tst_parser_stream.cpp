@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame parser on long generated streams with faults, delivered in chunks
 // of random size, checked against what the generator put into each stream.
 

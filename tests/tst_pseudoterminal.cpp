@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pseudo-terminal every port test and the simulator stand on. The kernel
 // hands a freed number out again at once, while the program that had it open
 // through the serial port module may still hold its lock file; a new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bad input at the edges: ports that cannot be opened, a port locked by
 // another user, writes that fail, an empty port list, floods of noise through
 // a real pseudo-terminal, and a user toggling the port while a board streams

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's whole life, from construction to close, with a board on a
 // pseudo-terminal, a pulled cable and a reconnect. In the sanitizer build
 // LeakSanitizer checks at exit that nothing of it was leaked.

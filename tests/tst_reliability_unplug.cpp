@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 200 times: open, stream good frames mixed with garbage, corrupted and
 // dropped frames, pull the cable (sometimes in the middle of a frame), and
 // reconnect on a new pseudo-terminal. The parser is never reset, so a frame

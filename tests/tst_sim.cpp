@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-sim as a program: its captures decode with the monitor's parser to
 // exactly what it says it sent, its faults match its counts, and its command
 // line is strict.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-sim on its pseudo-terminal, seen from the host's end: the reset
 // command, other input, a host that closes and reopens the port, the pulled
 // cable and the stop signals.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The strip chart on its own, and the monitor window: its form, the port
 # list, the console and the serial link over a pseudo-terminal.
 imu_add_test(tst_plotter SOURCES tst_plotter.cpp LIBS imu_window TIMEOUT 120)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the frame parser for a bounded time from the committed seed corpus,
 # in a clang build of its own with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer. Any crash, sanitizer report, leak, timeout or

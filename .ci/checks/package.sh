@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package in Release, installs it with apt-get on this
 # machine, checks that the installed programs start and find every library,
 # plugin and font they need, and removes the package again, also on failure.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole project and all its tests once more, built with AddressSanitizer
 # and UndefinedBehaviorSanitizer. Any report (memory error, leak, undefined
 # behaviour) stops the program that made it, so its test and this check fail.

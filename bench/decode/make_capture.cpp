@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make_capture FILE FRAMES: FRAMES frames of a slowly turning board, with
 // values spread over the whole range so the number formatting does real work.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What a one-hour recording at full link rate costs, and how fast a capture
 # decodes.
 #   bench/decode/run.sh BUILD_FOLDER [SECONDS] [FRAMES]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parser throughput: a stream of valid frames, delivered in 4 KiB chunks as a
 // serial port's reads would deliver them, with a listener connected. Prints
 // bytes/s, frames/s and heap allocations per frame.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Parser throughput on 64 MiB of valid frames in 4 KiB chunks.
 #   bench/parser/run.sh BUILD_FOLDER [MiB] [passes]
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // While a separate thread pours random bytes into a pseudo-terminal as fast
 // as the kernel takes them, the monitor window reads them on the GUI thread.
 // A 10 ms timer on that thread records the longest time between two of its

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Longest gap between two runs of a 10 ms timer on the GUI thread while
 # 10 MB of random bytes stream through a pseudo-terminal at full speed.
 #   bench/responsiveness/run.sh BUILD [MEGABYTES]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures how closely imu-sim --rate max keeps to the 115200-baud link:
 // runs it, opens its pseudo-terminal like the monitor would (raw), decodes
 // for a fixed time and prints frames per second against the target.

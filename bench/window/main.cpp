@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Long run of the monitor window: the real Widget, offscreen, with its six
 // charts redrawing on their own timers, fed through a pseudo-terminal by a
 // child process that plays the board. The feeder runs in its own process, so

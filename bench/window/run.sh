@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Long run of the monitor window, offscreen, fed through a pseudo-terminal.
 #   bench/window/run.sh BUILD          full run: 10^7 records, 20 s paced phases
 #   bench/window/run.sh BUILD quick    10^6 records, 5 s paced phases

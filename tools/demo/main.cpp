@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-monitor-demo: the monitor's window with a simulated board listed first,
 // for trying the monitor without hardware.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef SIMULATEDBOARD_H
 #define SIMULATEDBOARD_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef IMU_DECODE_FILEDECODER_H
 #define IMU_DECODE_FILEDECODER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode: the monitor's parser without the window, for recording a board
 // on a headless machine and for decoding captures afterwards.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostinput.h"
 
 const QByteArray HostInput::ResetCommand = QByteArrayLiteral("$MIB,RESET*87");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // imu-sim: a simulated IMU board on a pseudo-terminal or into a file.
 
 #include "frameencoder.h"
