@@ -3,8 +3,8 @@
 # Installs the Debian packages the project needs to build, test and run,
 # skipping those already present. Runs apt-get as root, or through sudo.
 #   scripts/install-deps.sh            build, test and run
-#   scripts/install-deps.sh --extra    also the fuzzer's, the screenshot's and
-#                                      the packaging tools
+#   scripts/install-deps.sh --extra    also the fuzzer's, the screenshot's, the
+#                                      packaging tools and the USB test's machine
 set -euo pipefail
 
 packages=(
@@ -12,7 +12,9 @@ packages=(
     qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets, serial port, test library
     libqcustomplot-dev                 # the charts' plotting library
     fonts-dejavu-core                  # text in the window, also headless
+    fonts-liberation2                  # "Courier New" resolves to Liberation Mono, same metrics
     xvfb xauth                         # a display for machines without one
+    x11-xserver-utils                  # xrdb: the high-DPI test sets the desktop's font DPI
 )
 if [[ "${1:-}" == "--extra" ]]; then
     packages+=(
@@ -20,6 +22,8 @@ if [[ "${1:-}" == "--extra" ]]; then
         imagemagick x11-utils          # screenshots of the window
         libbenchmark-dev valgrind      # benchmarks and leak checks
         desktop-file-utils dpkg-dev    # checking and building the package
+        lintian help2man appstream     # the package's checks and manual pages
+        qemu-system-x86 busybox-static # the virtual machine with real USB serial drivers
     )
 fi
 
