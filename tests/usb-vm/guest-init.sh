@@ -1,0 +1,32 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The guest's init once it runs on the host's root (under a tmpfs, so writes
+# stay in the guest): mounts the usual file systems and the run folder shared
+# with the host, starts a udev daemon so the serial ports get their
+# descriptions, runs the guest test program and powers off. Its status goes
+# to IMU_RUN/guest-status for run-vm.sh.
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+mount -t tmpfs tmpfs /run
+mount -t tmpfs tmpfs /tmp
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 run "$IMU_RUN"
+
+# udev from Debian's package, unpacked into the guest only; the host's /bin
+# is a link to /usr/bin, which must stay one.
+dpkg-deb --fsys-tarfile "$IMU_CACHE/udev.deb" | tar -x -C / --keep-directory-symlink
+/lib/systemd/systemd-udevd --daemon
+udevadm trigger --action=add
+udevadm settle --timeout=30
+
+echo "guest: udev ready after $(cut -d' ' -f1 /proc/uptime) s"
+mkdir -m 700 /run/user
+cd "$IMU_RUN"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/run/user "$IMU_GUEST_TEST" -o "$IMU_RUN/guest-test.txt,txt" -o -,txt
+echo $? >"$IMU_RUN/guest-status"
+sync
+# Power off at once: there is nothing to shut down.
+busybox poweroff -f
