@@ -30,6 +30,13 @@ const QString UnavailableLine = QStringLiteral(
     "Serial port becomes unavailable. Please check the connection and try to connect again (after re-scan)");
 constexpr int UnplugCycles = 6;
 constexpr int QuietMs = 3000;
+// A device that was just plugged in starts with its driver's cooked, echoing
+// settings, and the driver reads from the moment it is opened: what the
+// board sends before the window has made the port raw is echoed back by the
+// kernel, and nothing can come before the open. Measured under TCG with the
+// board already streaming: 0 to 30 bytes. Later opens keep the raw settings
+// and must echo nothing.
+constexpr int FirstOpenEchoBoundBytes = 128;
 
 QString runPath(const QString& name)
 {
@@ -396,13 +403,18 @@ void TestUsbVm::monitorOnRealDriver()
         QVERIFY(board.plug());
     Window window;
     QVERIFY(window.isReady());
-    int strayBytes = 0;
+    QStringList strayFaults;
     int resetsClicked = 0;
     int resetsHeard = 0;
     QStringList boardReports;
-    auto finishRun = [&](const QString& name) {
+    // allowedStray: what the kernel may echo in the run's first open.
+    auto finishRun = [&](const QString& name, int allowedStray) {
         const BoardRun run = readRun(name);
-        strayBytes += run.strayBytes;
+        if (run.strayBytes > allowedStray)
+            strayFaults << QString("%1: %2 stray bytes, at most %3 allowed")
+                               .arg(name)
+                               .arg(run.strayBytes)
+                               .arg(allowedStray);
         resetsHeard += run.resets;
         if (run.strayBytes > 0) {
             const QStringList ignored = run.report.filter("ignored");
@@ -423,7 +435,7 @@ void TestUsbVm::monitorOnRealDriver()
     QVERIFY(board.start(counted, {"--rate", "300", "--count", "1200", "--corrupt", "0.02", "--drop",
                                   "0.02", "--seed", "11"}));
     QCOMPARE(board.wait(), 0);
-    BoardRun run = finishRun(counted);
+    BoardRun run = finishRun(counted, 0);
     QVERIFY(run.sentLines.size() >= 1000);
     QVERIFY(run.corrupted > 0 && run.indexGaps > 0);
     QVERIFY(QTest::qWaitFor([&] { return window.records(mark).size() >= run.sentLines.size(); }, 30000));
@@ -462,7 +474,7 @@ void TestUsbVm::monitorOnRealDriver()
     if (QTest::currentTestFailed())
         return;
     const int resetStatus = board.stop();
-    run = finishRun(resetRun);
+    run = finishRun(resetRun, 0);
     qInfo("%s: board ended with status %d", qPrintable(port), resetStatus);
     const QStringList firstOpen = window.records(mark).mid(0, window.records(mark).size()
                                                                  - window.records(firstOpenEnd).size());
@@ -491,7 +503,7 @@ void TestUsbVm::monitorOnRealDriver()
         if (QTest::currentTestFailed())
             return;
         board.stop();
-        run = finishRun(name);
+        run = finishRun(name, FirstOpenEchoBoundBytes);
         QVERIFY2(isRunOf(window.records(mark), run.sentLines, false, &why), qPrintable(why));
         qInfo("%s cycle %d: listed after %lld ms, open after %lld ms, 100 records after %lld ms, "
               "cycle %lld ms",
@@ -500,12 +512,12 @@ void TestUsbVm::monitorOnRealDriver()
 
     decoderOnRealDriver(board);
 
-    qInfo("%s: the board received %d stray bytes and %d of %d reset commands over all opens",
-          qPrintable(port), strayBytes, resetsHeard, resetsClicked);
+    qInfo("%s: the board heard %d of %d reset commands; stray bytes:%s", qPrintable(port), resetsHeard,
+          resetsClicked, boardReports.isEmpty() ? " none" : "");
     for (const QString& line : boardReports)
         qInfo("  %s", qPrintable(line));
     QCOMPARE(resetsHeard, resetsClicked);
-    QCOMPARE(strayBytes, 0);
+    QVERIFY2(strayFaults.isEmpty(), qPrintable(strayFaults.join('\n')));
     QVERIFY2(errnoCauses.isEmpty(), qPrintable("leftover errno texts as the cause:\n" + errnoCauses.join('\n')));
 }
 
