@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// imu-sim: a simulated IMU board on a pseudo-terminal or into a file.
+// imu-sim: a simulated IMU board on a pseudo-terminal, on a serial device or
+// into a file.
 
 #include "frameencoder.h"
 #include "hostinput.h"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -204,6 +206,130 @@ private:
     bool hungUp = false;
 };
 
+// An existing serial device: the board's end of a USB gadget, or a real
+// adapter on a null-modem cable to the host's. Unlike the simulator's own
+// pseudo-terminal, the far end's going away (a hang-up) ends the run: the
+// device is gone or no longer leads anywhere.
+class PortSink : public Sink
+{
+public:
+    explicit PortSink(const QString& path) : path(QFile::encodeName(path)) {}
+    ~PortSink() override
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Opens the device and sets the board's link: raw bytes at 115200 8-N-1,
+    // no flow control, nothing echoed or translated. False with a message.
+    bool open(QByteArray& error)
+    {
+        fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot open " + path + ": " + systemError();
+            return false;
+        }
+        termios link {};
+        if (::tcgetattr(fd, &link) != 0) {
+            error = path + " is not a serial device: " + systemError();
+            return false;
+        }
+        ::cfmakeraw(&link);
+        link.c_iflag &= ~tcflag_t(IXOFF | IXANY);
+        link.c_cflag &= ~tcflag_t(CSTOPB | CRTSCTS);
+        link.c_cflag |= CLOCAL | CREAD;
+        link.c_cc[VMIN] = 1;
+        link.c_cc[VTIME] = 0;
+        ::cfsetispeed(&link, B115200);
+        ::cfsetospeed(&link, B115200);
+        if (::tcsetattr(fd, TCSANOW, &link) != 0) {
+            error = "cannot set the link of " + path + ": " + systemError();
+            return false;
+        }
+        // Whatever the line held from before is not the host's input to us.
+        ::tcflush(fd, TCIOFLUSH);
+        return true;
+    }
+
+    bool send(const QByteArray& bytes) override
+    {
+        if (ended || failed)
+            return false;
+        // As on the pseudo-terminal: the rest of a frame goes first, and a
+        // frame that finds the queue still full is lost.
+        if (!pending.isEmpty() && !writeSome(pending))
+            return false;
+        if (!pending.isEmpty())
+            return false;
+        pending = bytes;
+        return writeSome(pending);
+    }
+
+    QList<HostInput::Event> service(HostInput& input) override
+    {
+        QList<HostInput::Event> events;
+        char chunk[256];
+        while (!ended && !failed) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n > 0) {
+                events.append(input.feed(QByteArray(chunk, int(n))));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                break;
+            // A hung-up tty reads as end of file.
+            checkFailure(n == 0 ? EIO : errno, "reading");
+        }
+        if (ended || failed)
+            events.append(input.flush());
+        return events;
+    }
+
+    int inputFd() const override { return ended || failed ? -1 : fd; }
+    bool isHungUp() const { return hungUp; }
+
+private:
+    bool writeSome(QByteArray& bytes)
+    {
+        while (!bytes.isEmpty()) {
+            const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+            if (n > 0) {
+                bytes.remove(0, int(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return true; // the host is not reading: the rest waits
+            checkFailure(errno, "writing to");
+            bytes.clear();
+            return false;
+        }
+        return true;
+    }
+
+    // Sorts a failed read or write into the device's going away, which ends
+    // the run as a lost port, and any other failure.
+    void checkFailure(int error, const char* what)
+    {
+        if (error == EIO || error == ENODEV || error == ENXIO) {
+            logLine(path + " hung up");
+            hungUp = true;
+            ended = true;
+        } else {
+            logLine(QByteArray(what) + " " + path + " failed: " + QByteArray(std::strerror(error)));
+            failed = true;
+        }
+    }
+
+    QByteArray path;
+    int fd = -1;
+    QByteArray pending;
+    bool hungUp = false;
+};
+
 QByteArray garbageBytes(SeededRandom& random)
 {
     const int length = 1 + int(random.next() % 8);
@@ -266,8 +392,18 @@ int main(int argc, char* argv[])
     const bool toFile = !options.out.isEmpty();
     const bool paced = !toFile || options.rateGiven;
     PseudoTerminal* pty = nullptr;
+    PortSink* port = nullptr;
     Sink* sink = nullptr;
-    if (toFile) {
+    if (!options.port.isEmpty()) {
+        port = new PortSink(options.port);
+        QByteArray error;
+        if (!port->open(error)) {
+            logLine(error);
+            delete port;
+            return 1;
+        }
+        sink = port;
+    } else if (toFile) {
         int fd = STDOUT_FILENO;
         if (options.out != "-") {
             fd = ::open(QFile::encodeName(options.out).constData(),
@@ -368,13 +504,15 @@ int main(int argc, char* argv[])
                     break;
                 serveHost();
             }
-            if (disconnected || stopSignal)
+            if (disconnected || stopSignal || sink->ended || sink->failed)
                 break;
         } else if (disconnectAt >= 0 && monotonicSeconds() - start >= disconnectAt) {
             disconnected = true;
             break;
         }
         serveHost();
+        if (sink->ended || sink->failed)
+            break;
 
         UART_RCV record = motion.sample(double(sinceReset) / motionRate);
         record.index = index;
@@ -418,7 +556,7 @@ int main(int argc, char* argv[])
         pty->close();
     if (records && std::fclose(records) != 0)
         logLine("writing the records failed");
-    if (pty && counts.lost > 0)
+    if ((pty || port) && counts.lost > 0)
         logLine("frames lost while nobody was reading the port: " + QByteArray::number(counts.lost));
     std::fprintf(stderr, "imu-sim: frames sent: %llu, corrupted: %llu, dropped: %llu, garbage bytes: %llu\n",
                  static_cast<unsigned long long>(counts.sent),
@@ -426,7 +564,8 @@ int main(int argc, char* argv[])
                  static_cast<unsigned long long>(counts.dropped),
                  static_cast<unsigned long long>(counts.garbage));
     const bool failed = sink->failed;
+    const bool portLost = port && port->isHungUp();
     delete sink;
     delete pty;
-    return failed ? 1 : 0;
+    return failed ? 1 : portLost ? 3 : 0;
 }
