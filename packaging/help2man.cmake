@@ -1,13 +1,14 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a program's gzipped manual page from its --help, with help2man:
 #   cmake -DPROGRAM=<built program> -DDESCRIPTION=<one line for NAME>
-#         -DVERSION=<version> -DSEE_ALSO=<program,program,...>
+#         -DVERSION=<version> -DDATE_EPOCH=<seconds: the page's date>
+#         -DSEE_ALSO=<program,program,...>
 #         -DOUTPUT=<page.1.gz> -P help2man.cmake
 # help2man is looked up here, when the page is made, rather than when the
 # build tree is configured: `make package` installs it only after `make build`
 # has configured the tree. Without it no page is written (the install skips
 # missing pages) and this is said on every build, so it is noticed.
-foreach(variable PROGRAM DESCRIPTION VERSION OUTPUT)
+foreach(variable PROGRAM DESCRIPTION VERSION DATE_EPOCH OUTPUT)
     if(NOT DEFINED ${variable})
         message(FATAL_ERROR "help2man.cmake: ${variable} is not set")
     endif()
@@ -44,6 +45,8 @@ set(ENV{PATH} "${program_dir}:$ENV{PATH}")
 # A window program's toolkit wants a display before it parses --help; the
 # page must not depend on the build machine having one.
 set(ENV{QT_QPA_PLATFORM} offscreen)
+# help2man dates the page by this instead of today.
+set(ENV{SOURCE_DATE_EPOCH} "${DATE_EPOCH}")
 
 execute_process(
     COMMAND "${HELP2MAN}" --no-info --section=1
