@@ -122,17 +122,16 @@ private:
     QByteArray buffer;
 };
 
-class PtySink : public Sink
+// A tty written without blocking, like a serial line: a frame the queue has
+// no room for is lost whole, and the rest of one it took in part goes first,
+// so the host never sees a frame with a hole in it.
+class TtySink : public Sink
 {
 public:
-    explicit PtySink(PseudoTerminal& pty) : pty(pty) {}
-
     bool send(const QByteArray& bytes) override
     {
-        if (hungUp || !pty.isOpen())
+        if (!canSend())
             return false;
-        // The rest of a frame the queue had no room for goes first, so the
-        // host never sees a frame with a hole in it.
         if (!pending.isEmpty() && !writeSome(pending))
             return false;
         if (!pending.isEmpty())
@@ -141,6 +140,42 @@ public:
         writeSome(pending);
         return true;
     }
+
+protected:
+    virtual int outputFd() const = 0;
+    virtual bool canSend() const = 0;
+    // A write failed with this errno; the line went away or the run fails.
+    virtual void writeFailed(int error) = 0;
+
+    QByteArray pending;
+
+private:
+    // Writes as much of bytes as the queue takes and removes it from bytes.
+    // False when the write failed outright.
+    bool writeSome(QByteArray& bytes)
+    {
+        while (!bytes.isEmpty()) {
+            const ssize_t n = ::write(outputFd(), bytes.constData(), size_t(bytes.size()));
+            if (n > 0) {
+                bytes.remove(0, int(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return true; // the host is not reading: the rest waits
+            writeFailed(errno);
+            bytes.clear();
+            return false;
+        }
+        return true;
+    }
+};
+
+class PtySink : public TtySink
+{
+public:
+    explicit PtySink(PseudoTerminal& pty) : pty(pty) {}
 
     QList<HostInput::Event> service(HostInput& input) override
     {
@@ -172,37 +207,22 @@ public:
     }
 
     int inputFd() const override { return hungUp ? -1 : pty.masterFd(); }
-    bool isHungUp() const { return hungUp; }
 
-private:
-    // Writes as much of bytes as the queue takes and removes it from bytes.
-    // False when the write failed outright.
-    bool writeSome(QByteArray& bytes)
+protected:
+    int outputFd() const override { return pty.masterFd(); }
+    bool canSend() const override { return !hungUp && pty.isOpen(); }
+    void writeFailed(int error) override
     {
-        while (!bytes.isEmpty()) {
-            const ssize_t n = ::write(pty.masterFd(), bytes.constData(), size_t(bytes.size()));
-            if (n > 0) {
-                bytes.remove(0, int(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return true; // the host is not reading: the rest waits
-            if (n < 0 && errno == EIO) {
-                hungUp = true;
-                bytes.clear();
-                return false;
-            }
-            logLine(QByteArray("writing to the pseudo-terminal failed: ") + systemError());
-            failed = true;
-            return false;
+        if (error == EIO) {
+            hungUp = true;
+            return;
         }
-        return true;
+        logLine(QByteArray("writing to the pseudo-terminal failed: ") + QByteArray(std::strerror(error)));
+        failed = true;
     }
 
+private:
     PseudoTerminal& pty;
-    QByteArray pending;
     bool hungUp = false;
 };
 
@@ -210,7 +230,7 @@ private:
 // adapter on a null-modem cable to the host's. Unlike the simulator's own
 // pseudo-terminal, the far end's going away (a hang-up) ends the run: the
 // device is gone or no longer leads anywhere.
-class PortSink : public Sink
+class PortSink : public TtySink
 {
 public:
     explicit PortSink(const QString& path) : path(QFile::encodeName(path)) {}
@@ -251,20 +271,6 @@ public:
         return true;
     }
 
-    bool send(const QByteArray& bytes) override
-    {
-        if (ended || failed)
-            return false;
-        // As on the pseudo-terminal: the rest of a frame goes first, and a
-        // frame that finds the queue still full is lost.
-        if (!pending.isEmpty() && !writeSome(pending))
-            return false;
-        if (!pending.isEmpty())
-            return false;
-        pending = bytes;
-        return writeSome(pending);
-    }
-
     QList<HostInput::Event> service(HostInput& input) override
     {
         QList<HostInput::Event> events;
@@ -290,26 +296,12 @@ public:
     int inputFd() const override { return ended || failed ? -1 : fd; }
     bool isHungUp() const { return hungUp; }
 
-private:
-    bool writeSome(QByteArray& bytes)
-    {
-        while (!bytes.isEmpty()) {
-            const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
-            if (n > 0) {
-                bytes.remove(0, int(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return true; // the host is not reading: the rest waits
-            checkFailure(errno, "writing to");
-            bytes.clear();
-            return false;
-        }
-        return true;
-    }
+protected:
+    int outputFd() const override { return fd; }
+    bool canSend() const override { return !ended && !failed; }
+    void writeFailed(int error) override { checkFailure(error, "writing to"); }
 
+private:
     // Sorts a failed read or write into the device's going away, which ends
     // the run as a lost port, and any other failure.
     void checkFailure(int error, const char* what)
@@ -326,7 +318,6 @@ private:
 
     QByteArray path;
     int fd = -1;
-    QByteArray pending;
     bool hungUp = false;
 };
 
