@@ -869,6 +869,12 @@ void TestWindow::wholeTextsOnDesktop()
                  qPrintable("group box " + box->objectName()));
     }
 
+    // The logo drawn from the image made for the screen's density
+    // (logo@2x.png at 200 %), at the same size on the desktop.
+    const QPixmap logo = child<QLabel>(w, "app_logo_l")->pixmap(Qt::ReturnByValue);
+    QCOMPARE(logo.devicePixelRatio(), screen->devicePixelRatio());
+    QCOMPARE(logo.size(), QSize(266, 66) * screen->devicePixelRatio());
+
     // The charts' tick labels apart from one another, on both axes.
     for (Plotter* chart : w->findChildren<Plotter*>()) {
         auto* plot = chart->findChild<QCustomPlot*>();
