@@ -3,6 +3,7 @@
 #include "ui_widget.h"
 
 #include "consolelayout.h"
+#include "portlink.h"
 #include "recordformat.h"
 
 #include <QIcon>
@@ -92,6 +93,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     ui->index_miss_le->setReadOnly(true);
 
     serialPort = new QSerialPort(this);
+    PortLink::prepare(*serialPort);
     connect(serialPort, &QSerialPort::readyRead, this, &Widget::readSerial);
     connect(serialPort, &QSerialPort::errorOccurred, this, &Widget::handleError);
 
@@ -135,6 +137,7 @@ void Widget::on_connect_button_clicked()
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
 
     if (serialPort->open(QIODevice::ReadWrite)) {
+        PortLink::settle(*serialPort);
         printToConsole(portName + " is open");
         ui->connect_button->setText("Close");
     } else {
@@ -171,7 +174,7 @@ void Widget::handleError(QSerialPort::SerialPortError error)
         // serial drivers) reports read errors instead of a resource error, and
         // keeps reporting them for as long as the port stays open. Log it once
         // and treat it as the loss of the device.
-        printToConsole(QString("Serial port error: %1").arg(serialPort->errorString()));
+        printToConsole(QString("Serial port error: %1").arg(PortLink::errorText(*serialPort, error)));
         if (!serialPort->isOpen())
             return;
         break;

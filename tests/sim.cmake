@@ -2,7 +2,7 @@
 # The simulated board as a program (captures, faults, command line) and on
 # its pseudo-terminal (reset, reopening, signals). They run the built imu-sim.
 foreach(test tst_sim tst_sim_pty)
-    imu_add_test(${test} SOURCES ${test}.cpp tst_sim_support.h LIBS imu_sim_core imu_frame_encoder TIMEOUT 120)
+    imu_add_test(${test} SOURCES ${test}.cpp tst_sim_support.h LIBS imu_sim_core imu_frame_encoder imu_pty TIMEOUT 120)
     target_compile_definitions(${test} PRIVATE IMU_SIM_PATH="$<TARGET_FILE:imu-sim>")
     add_dependencies(${test} imu-sim)
 endforeach()

@@ -43,7 +43,7 @@ void TestSim::helpDescribesEveryOption()
     const Run run = runSim({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char* option : {"--rate", "max", "--seed", "--corrupt", "--drop", "--garbage",
-                               "--disconnect-after", "--out", "--count", "--records", "$MIB,RESET*87",
+                               "--disconnect-after", "--out", "--port", "--count", "--records", "$MIB,RESET*87",
                                "-1000 mg", "index,angle1,angle2,angle3,accel1,accel2,accel3,fate"})
         QVERIFY2(run.out.contains(option), option);
     QVERIFY(run.err.isEmpty());
@@ -67,6 +67,9 @@ void TestSim::badArgumentIsOneLineAndStatus2_data()
     QTest::newRow("disconnect text") << QStringList{"--disconnect-after", "soon"} << "--disconnect-after";
     QTest::newRow("positional") << QStringList{"extra"} << "extra";
     QTest::newRow("empty out") << QStringList{"--out", ""} << "--out";
+    QTest::newRow("port and out") << QStringList{"--port", "/dev/null", "--out", "-"} << "--port";
+    QTest::newRow("port and disconnect")
+        << QStringList{"--port", "/dev/null", "--disconnect-after", "1"} << "--disconnect-after";
 }
 
 void TestSim::badArgumentIsOneLineAndStatus2()

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // imu-sim on its pseudo-terminal, seen from the host's end: the reset
 // command, other input, a host that closes and reopens the port, the pulled
-// cable and the stop signals.
+// cable and the stop signals; and imu-sim on a serial device it is given.
 
+#include "pseudoterminal.h"
 #include "tst_sim_support.h"
 
 #include <QtTest>
@@ -65,6 +66,9 @@ private slots:
     void otherInputIsReportedAndIgnored();
     void hostMayCloseAndReopen();
     void disconnectAfterClosesAndEnds();
+    void portDeviceStreamsResetsAndEndsOnHangUp();
+    void portThatCannotBeOpenedIsStatus1_data();
+    void portThatCannotBeOpenedIsStatus1();
     void stopSignalsEndCleanly_data();
     void stopSignalsEndCleanly();
 };
@@ -173,6 +177,57 @@ void TestSimPty::disconnectAfterClosesAndEnds()
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(summary(sim.process.readAllStandardError()).found);
+}
+
+void TestSimPty::portDeviceStreamsResetsAndEndsOnHangUp()
+{
+    // A pseudo-terminal made here stands in for the board's end of a gadget:
+    // the simulator is given its slave, the test holds the master.
+    PseudoTerminal line;
+    QVERIFY2(line.isOpen(), qPrintable(line.errorString()));
+    QProcess sim;
+    sim.start(QStringLiteral(IMU_SIM_PATH), {"--port", line.slavePath(), "--rate", "200"});
+    QVERIFY(sim.waitForStarted(10000));
+
+    const Decoded before = decode(line.read(600));
+    QVERIFY(before.records.size() > 50);
+    QCOMPARE(before.indexMisses, 0u);
+    QCOMPARE(before.droppedBytes, 0ull);
+
+    QVERIFY(line.write("$MIB,RESET*87"));
+    const Decoded after = decode(line.read(400));
+    QVERIFY(indices(after).contains(0));
+
+    // Pulling the host's end is the device hanging up: the run ends as a
+    // lost port, with the summary.
+    line.close();
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 3);
+    QVERIFY(sim.readAllStandardOutput().isEmpty());
+    const QByteArray err = sim.readAllStandardError();
+    QVERIFY2(err.contains("imu-sim: reset command received"), err.constData());
+    QVERIFY2(err.contains(line.slavePath().toUtf8() + " hung up"), err.constData());
+    QVERIFY2(!err.contains("ignored"), err.constData());
+    QVERIFY(summary(err).found);
+}
+
+void TestSimPty::portThatCannotBeOpenedIsStatus1_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("missing") << "/dev/ttyNoSuchDevice" << QByteArray("cannot open");
+    QTest::newRow("not a tty") << "/dev/null" << QByteArray("is not a serial device");
+}
+
+void TestSimPty::portThatCannotBeOpenedIsStatus1()
+{
+    QFETCH(QString, device);
+    QFETCH(QByteArray, says);
+    const Run run = runSim({"--port", device});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY2(run.err.startsWith("imu-sim: ") && run.err.contains(says), run.err.constData());
 }
 
 void TestSimPty::stopSignalsEndCleanly_data()

@@ -4,6 +4,7 @@
 #include "plotter.h"
 #include "recordformat.h"
 
+#include "portlink.h"
 #include "pseudoterminal.h"
 #include "testrecords.h"
 
@@ -21,7 +22,9 @@
 #include <QtTest>
 #include <qcustomplot.h>
 
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -175,6 +178,7 @@ private slots:
     void reopenUsesCurrentItem();
     void resetWritesCommandWhenOpen();
     void resetAfterCloseDoesNothing();
+    void openingAndClosingNeverEcho();
     void lostDeviceClosesOnce();
     void lostDeviceThenWindowClosed();
     void scanWhileOpenKeepsPortOpen();
@@ -681,6 +685,49 @@ void TestWindow::resetAfterCloseDoesNothing()
     QCOMPARE(lines().size(), before);
 }
 
+void TestWindow::openingAndClosingNeverEcho()
+{
+    // A tty starts out cooked: it echoes what it receives and edits it as a
+    // line (carriage return read as newline). The master is given those
+    // settings, and another program holds the slave meanwhile, as a device
+    // node that nobody set raw would be.
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    termios cooked {};
+    QCOMPARE(::tcgetattr(master.masterFd(), &cooked), 0);
+    cooked.c_iflag |= ICRNL;
+    cooked.c_lflag |= ICANON | ECHO | ECHOE | ECHOK | ISIG | IEXTEN;
+    QCOMPARE(::tcsetattr(master.masterFd(), TCSANOW, &cooked), 0);
+    const int holder = ::open(qPrintable(master.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(holder >= 0);
+
+    // A frame arrives before the port opens; its payload holds a carriage
+    // return, which the cooked line turns into a newline.
+    QByteArray frame("\xAA\xAA\x01\x0D", 4);
+    frame.append(14, '\0');
+    frame.append(char(0x0E));
+    QVERIFY(master.write(frame));
+    drain(master, 100); // the cooked line's own echo, before the monitor came
+
+    makeWindow({{master.slavePath(), ""}});
+    connectButton()->click();
+    QVERIFY(port()->isOpen());
+    QTest::qWait(200);
+    // The mangled frame is dropped with the open, not counted as a link
+    // fault nor shown as a record.
+    const QString misses = child<QLineEdit>(window.get(), "csum_miss_le")->text();
+    QVERIFY2(misses.isEmpty() || misses == "0", qPrintable(misses));
+    QCOMPARE(lines().size(), 1);
+
+    // Closed again, the line stays raw: the board's bytes are not echoed
+    // back to it while the holder (or the next open) has the device.
+    connectButton()->click();
+    QVERIFY(!port()->isOpen());
+    QVERIFY(master.write("frames\r"));
+    QCOMPARE(drain(master, 200), QByteArray());
+    ::close(holder);
+}
+
 void TestWindow::lostDeviceClosesOnce()
 {
     auto master = std::make_unique<PseudoTerminal>();
@@ -698,7 +745,8 @@ void TestWindow::lostDeviceClosesOnce()
 
     const QStringList logged = messagesFrom(1);
     QCOMPARE(logged.size(), 3);
-    QVERIFY2(logged.at(0).startsWith("Serial port error: "), qPrintable(logged.at(0)));
+    // The cause in words, not the leftover system error the port reports.
+    QCOMPARE(logged.at(0), QString("Serial port error: ") + PortLink::HungUpText);
     QCOMPARE(logged.at(1), Unavailable);
     QCOMPARE(logged.at(2), "Port " + path.mid(5) + " closed");
     QCOMPARE(connectButton()->text(), QString("Open"));

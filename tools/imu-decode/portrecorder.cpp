@@ -2,6 +2,7 @@
 #include "portrecorder.h"
 
 #include "decodesession.h"
+#include "portlink.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
@@ -36,11 +37,14 @@ bool PortRecorder::open(const QString& name, QString& error)
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setFlowControl(QSerialPort::NoFlowControl);
-    // Read only: a recorder must never send anything to the board.
+    // Read only: a recorder must never send anything to the board. Opening a
+    // tty can still echo what arrives until the link is raw, hence the rest.
+    PortLink::prepare(port);
     if (!port.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot open port '%1': %2").arg(name, port.errorString());
         return false;
     }
+    PortLink::settle(port);
     port.clearError();
     return true;
 }
@@ -100,11 +104,16 @@ void PortRecorder::onError(QSerialPort::SerialPortError error)
     // other side closed shows as read errors, one per attempt. Either way
     // nothing more will come.
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-        QString reason = error == QSerialPort::ResourceError ? QStringLiteral("device gone")
-                                                             : QStringLiteral("read failed");
-        const QString detail = port.errorString();
-        if (!detail.isEmpty() && detail != QLatin1String("Unknown error"))
-            reason += QStringLiteral(": ") + detail;
+        QString reason;
+        if (error == QSerialPort::ReadError && PortLink::hungUp(port)) {
+            reason = QStringLiteral("device hung up: unplugged, or its other end closed");
+        } else {
+            reason = error == QSerialPort::ResourceError ? QStringLiteral("device gone")
+                                                         : QStringLiteral("read failed");
+            const QString detail = port.errorString();
+            if (!detail.isEmpty() && detail != QLatin1String("Unknown error"))
+                reason += QStringLiteral(": ") + detail;
+        }
         readPort(); // what the port had buffered before it went
         if (finished)
             return;

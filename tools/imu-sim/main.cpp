@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// imu-sim: a simulated IMU board on a pseudo-terminal or into a file.
+// imu-sim: a simulated IMU board on a pseudo-terminal, on a serial device or
+// into a file.
 
 #include "frameencoder.h"
 #include "hostinput.h"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -120,17 +122,16 @@ private:
     QByteArray buffer;
 };
 
-class PtySink : public Sink
+// A tty written without blocking, like a serial line: a frame the queue has
+// no room for is lost whole, and the rest of one it took in part goes first,
+// so the host never sees a frame with a hole in it.
+class TtySink : public Sink
 {
 public:
-    explicit PtySink(PseudoTerminal& pty) : pty(pty) {}
-
     bool send(const QByteArray& bytes) override
     {
-        if (hungUp || !pty.isOpen())
+        if (!canSend())
             return false;
-        // The rest of a frame the queue had no room for goes first, so the
-        // host never sees a frame with a hole in it.
         if (!pending.isEmpty() && !writeSome(pending))
             return false;
         if (!pending.isEmpty())
@@ -139,6 +140,42 @@ public:
         writeSome(pending);
         return true;
     }
+
+protected:
+    virtual int outputFd() const = 0;
+    virtual bool canSend() const = 0;
+    // A write failed with this errno; the line went away or the run fails.
+    virtual void writeFailed(int error) = 0;
+
+    QByteArray pending;
+
+private:
+    // Writes as much of bytes as the queue takes and removes it from bytes.
+    // False when the write failed outright.
+    bool writeSome(QByteArray& bytes)
+    {
+        while (!bytes.isEmpty()) {
+            const ssize_t n = ::write(outputFd(), bytes.constData(), size_t(bytes.size()));
+            if (n > 0) {
+                bytes.remove(0, int(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return true; // the host is not reading: the rest waits
+            writeFailed(errno);
+            bytes.clear();
+            return false;
+        }
+        return true;
+    }
+};
+
+class PtySink : public TtySink
+{
+public:
+    explicit PtySink(PseudoTerminal& pty) : pty(pty) {}
 
     QList<HostInput::Event> service(HostInput& input) override
     {
@@ -170,37 +207,117 @@ public:
     }
 
     int inputFd() const override { return hungUp ? -1 : pty.masterFd(); }
-    bool isHungUp() const { return hungUp; }
+
+protected:
+    int outputFd() const override { return pty.masterFd(); }
+    bool canSend() const override { return !hungUp && pty.isOpen(); }
+    void writeFailed(int error) override
+    {
+        if (error == EIO) {
+            hungUp = true;
+            return;
+        }
+        logLine(QByteArray("writing to the pseudo-terminal failed: ") + QByteArray(std::strerror(error)));
+        failed = true;
+    }
 
 private:
-    // Writes as much of bytes as the queue takes and removes it from bytes.
-    // False when the write failed outright.
-    bool writeSome(QByteArray& bytes)
+    PseudoTerminal& pty;
+    bool hungUp = false;
+};
+
+// An existing serial device: the board's end of a USB gadget, or a real
+// adapter on a null-modem cable to the host's. Unlike the simulator's own
+// pseudo-terminal, the far end's going away (a hang-up) ends the run: the
+// device is gone or no longer leads anywhere.
+class PortSink : public TtySink
+{
+public:
+    explicit PortSink(const QString& path) : path(QFile::encodeName(path)) {}
+    ~PortSink() override
     {
-        while (!bytes.isEmpty()) {
-            const ssize_t n = ::write(pty.masterFd(), bytes.constData(), size_t(bytes.size()));
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Opens the device and sets the board's link: raw bytes at 115200 8-N-1,
+    // no flow control, nothing echoed or translated. False with a message.
+    bool open(QByteArray& error)
+    {
+        fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot open " + path + ": " + systemError();
+            return false;
+        }
+        termios link {};
+        if (::tcgetattr(fd, &link) != 0) {
+            error = path + " is not a serial device: " + systemError();
+            return false;
+        }
+        ::cfmakeraw(&link);
+        link.c_iflag &= ~tcflag_t(IXOFF | IXANY);
+        link.c_cflag &= ~tcflag_t(CSTOPB | CRTSCTS);
+        link.c_cflag |= CLOCAL | CREAD;
+        link.c_cc[VMIN] = 1;
+        link.c_cc[VTIME] = 0;
+        ::cfsetispeed(&link, B115200);
+        ::cfsetospeed(&link, B115200);
+        if (::tcsetattr(fd, TCSANOW, &link) != 0) {
+            error = "cannot set the link of " + path + ": " + systemError();
+            return false;
+        }
+        // Whatever the line held from before is not the host's input to us.
+        ::tcflush(fd, TCIOFLUSH);
+        return true;
+    }
+
+    QList<HostInput::Event> service(HostInput& input) override
+    {
+        QList<HostInput::Event> events;
+        char chunk[256];
+        while (!ended && !failed) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n > 0) {
-                bytes.remove(0, int(n));
+                events.append(input.feed(QByteArray(chunk, int(n))));
                 continue;
             }
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && errno == EAGAIN)
-                return true; // the host is not reading: the rest waits
-            if (n < 0 && errno == EIO) {
-                hungUp = true;
-                bytes.clear();
-                return false;
-            }
-            logLine(QByteArray("writing to the pseudo-terminal failed: ") + systemError());
-            failed = true;
-            return false;
+                break;
+            // A hung-up tty reads as end of file.
+            checkFailure(n == 0 ? EIO : errno, "reading");
         }
-        return true;
+        if (ended || failed)
+            events.append(input.flush());
+        return events;
     }
 
-    PseudoTerminal& pty;
-    QByteArray pending;
+    int inputFd() const override { return ended || failed ? -1 : fd; }
+    bool isHungUp() const { return hungUp; }
+
+protected:
+    int outputFd() const override { return fd; }
+    bool canSend() const override { return !ended && !failed; }
+    void writeFailed(int error) override { checkFailure(error, "writing to"); }
+
+private:
+    // Sorts a failed read or write into the device's going away, which ends
+    // the run as a lost port, and any other failure.
+    void checkFailure(int error, const char* what)
+    {
+        if (error == EIO || error == ENODEV || error == ENXIO) {
+            logLine(path + " hung up");
+            hungUp = true;
+            ended = true;
+        } else {
+            logLine(QByteArray(what) + " " + path + " failed: " + QByteArray(std::strerror(error)));
+            failed = true;
+        }
+    }
+
+    QByteArray path;
+    int fd = -1;
     bool hungUp = false;
 };
 
@@ -266,8 +383,18 @@ int main(int argc, char* argv[])
     const bool toFile = !options.out.isEmpty();
     const bool paced = !toFile || options.rateGiven;
     PseudoTerminal* pty = nullptr;
+    PortSink* port = nullptr;
     Sink* sink = nullptr;
-    if (toFile) {
+    if (!options.port.isEmpty()) {
+        port = new PortSink(options.port);
+        QByteArray error;
+        if (!port->open(error)) {
+            logLine(error);
+            delete port;
+            return 1;
+        }
+        sink = port;
+    } else if (toFile) {
         int fd = STDOUT_FILENO;
         if (options.out != "-") {
             fd = ::open(QFile::encodeName(options.out).constData(),
@@ -368,13 +495,15 @@ int main(int argc, char* argv[])
                     break;
                 serveHost();
             }
-            if (disconnected || stopSignal)
+            if (disconnected || stopSignal || sink->ended || sink->failed)
                 break;
         } else if (disconnectAt >= 0 && monotonicSeconds() - start >= disconnectAt) {
             disconnected = true;
             break;
         }
         serveHost();
+        if (sink->ended || sink->failed)
+            break;
 
         UART_RCV record = motion.sample(double(sinceReset) / motionRate);
         record.index = index;
@@ -418,7 +547,7 @@ int main(int argc, char* argv[])
         pty->close();
     if (records && std::fclose(records) != 0)
         logLine("writing the records failed");
-    if (pty && counts.lost > 0)
+    if ((pty || port) && counts.lost > 0)
         logLine("frames lost while nobody was reading the port: " + QByteArray::number(counts.lost));
     std::fprintf(stderr, "imu-sim: frames sent: %llu, corrupted: %llu, dropped: %llu, garbage bytes: %llu\n",
                  static_cast<unsigned long long>(counts.sent),
@@ -426,7 +555,8 @@ int main(int argc, char* argv[])
                  static_cast<unsigned long long>(counts.dropped),
                  static_cast<unsigned long long>(counts.garbage));
     const bool failed = sink->failed;
+    const bool portLost = port && port->isHungUp();
     delete sink;
     delete pty;
-    return failed ? 1 : 0;
+    return failed ? 1 : portLost ? 3 : 0;
 }

@@ -40,7 +40,8 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
     const QCommandLineOption out("out", "", "PATH");
     const QCommandLineOption count("count", "", "N");
     const QCommandLineOption records("records", "", "FILE");
-    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records});
+    const QCommandLineOption port("port", "", "DEVICE");
+    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port});
 
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -108,6 +109,22 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
             return false;
         }
     }
+    if (parser.isSet(port)) {
+        options.port = last(port);
+        if (options.port.isEmpty()) {
+            error = invalid("port", options.port, "a serial device such as /dev/ttyUSB0");
+            return false;
+        }
+        if (parser.isSet(out)) {
+            error = QStringLiteral("--port and --out exclude each other");
+            return false;
+        }
+        // Closing a real device from this end does not pull anything out.
+        if (parser.isSet(disconnect)) {
+            error = QStringLiteral("--disconnect-after needs the simulator's own pseudo-terminal");
+            return false;
+        }
+    }
     if (parser.isSet(records)) {
         options.records = last(records);
         if (options.records.isEmpty()) {
@@ -148,6 +165,12 @@ Options:
                         pulled out) and exit
   --out PATH            write the stream to a file instead (- for standard
                         output), unpaced unless --rate is given
+  --port DEVICE         stream into an existing serial device instead, such
+                        as the board's end of a USB gadget (/dev/ttyGS0) or
+                        an adapter on a null-modem cable to the host's. The
+                        link is set raw at 115200 8-N-1 without flow control,
+                        paced and listening as on the pseudo-terminal; when
+                        the device hangs up the simulator ends (status 3)
   --count N             stop after N frames (sent, corrupted and dropped ones
                         all count)
   --records FILE        write one CSV line per frame, with the header
@@ -168,7 +191,8 @@ and no --rate the motion advances 1/100 s per frame.
 
 At the end it prints on standard error:
   imu-sim: frames sent: N, corrupted: C, dropped: D, garbage bytes: G
-Exit status: 0 when done or ended by SIGINT/SIGTERM, 1 when the output fails,
-2 for a bad argument.
+Exit status: 0 when done or ended by SIGINT/SIGTERM, 1 when the output fails
+(or the --port device cannot be opened), 2 for a bad argument, 3 when the
+--port device hung up.
 )");
 }

@@ -22,6 +22,7 @@ struct SimOptions
     double disconnectAfter = -1; // seconds; negative: never
     qint64 count = -1;           // frames; negative: no limit
     QString out;                 // empty: a pseudo-terminal; "-": standard output
+    QString port;                // an existing serial device instead of either
     QString records;             // empty: none
     bool help = false;
 };
