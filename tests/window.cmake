@@ -17,4 +17,5 @@ foreach(dpi 96 192)
         # Two servers started at once by xvfb-run -a can pick the same display.
         RESOURCE_LOCK virtual_desktop
         TIMEOUT 120)
+    imu_sanitizer_environment(tst_window_desktop_${dpi})
 endforeach()
