@@ -876,8 +876,8 @@ void TestWindow::wholeTextsOnDesktop()
     QTest::qWait(3 * Plotter::RedrawPeriodMs); // the charts redraw with the points
     QVERIFY(console()->verticalScrollBar()->maximum() > 0);
 
-    // "Courier New" is Liberation Mono (fonts-liberation2), which has its
-    // metrics: the record's line fits the console's width.
+    // In the console's "Courier New" (Liberation Mono, from
+    // fonts-liberation2, on Debian) the line fits the console's width.
     const QTextBlock line = console()->document()->lastBlock();
     QCOMPARE(line.text().size(), 164);
     QVERIFY2(line.layout()->lineCount() == 1,
