@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the Debian package in Release, installs it with apt-get on this
-# machine, checks that the installed programs start and find every library,
-# plugin and font they need, and removes the package again, also on failure.
+# Builds the Debian package in Release, checks it with lintian (any error or
+# warning fails) and appstreamcli, installs it with apt-get on this machine,
+# checks that the installed programs start and find every library, plugin and
+# font they need, and removes the package again, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -38,7 +39,8 @@ deb=$(realpath "${debs[0]}")
 
 # The control fields: the version is the CMake project's, and the Depends
 # were computed from the binaries (the Qt GUI library brings the platform
-# plugins, QCustomPlot its own runtime).
+# plugins, QCustomPlot its own runtime), plus the font that gives the
+# console's "Courier New" its metrics.
 project_version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build"/CPackConfig.cmake)
 [[ -n $project_version ]] || fail "no CPACK_PACKAGE_VERSION in $build/CPackConfig.cmake"
 [[ $(dpkg-deb -f "$deb" Version) == "$project_version" ]] \
@@ -47,28 +49,59 @@ for field in Maintainer Description Section Homepage; do
     [[ -n $(dpkg-deb -f "$deb" "$field") ]] || fail "the package has no $field field"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt5gui5 libqt5widgets5 libqt5serialport5 libqcustomplot2.1; do
+for needed in libqt5gui5 libqt5widgets5 libqt5serialport5 libqcustomplot2.1 fonts-liberation2; do
     grep -Eq "(^|[ ,|])$needed( |,|$)" <<<"$depends" || fail "$needed missing from Depends: $depends"
 done
 
-# The contents: the programs, the menu entry and the icons; no libraries,
-# headers, tests or benchmarks.
+# The contents: the programs with their manual pages, the menu entry, the
+# icons, the AppStream metadata, the copyright file and the changelog; no
+# libraries, headers, tests or benchmarks.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
-for path in /usr/bin/imu-monitor /usr/share/applications/telvorin-imu.desktop; do
+doc=/usr/share/doc/$package
+metainfo=/usr/share/metainfo/example.telvorin.imu.metainfo.xml
+for path in /usr/bin/imu-monitor /usr/share/man/man1/imu-monitor.1.gz \
+            /usr/share/applications/telvorin-imu.desktop \
+            /usr/share/icons/hicolor/scalable/apps/telvorin-imu.svg \
+            "$metainfo" "$doc/copyright" "$doc/changelog.gz"; do
     grep -qx "$path" <<<"$contents" || fail "$path missing from the package"
 done
 grep -Eq '^/usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/telvorin-imu\.png$' <<<"$contents" \
     || fail "no icon under /usr/share/icons/hicolor in the package"
 unexpected=$(grep -Ev '/$' <<<"$contents" \
     | grep -Ev '^/usr/bin/(imu-monitor|imu-monitor-demo|imu-sim|imu-decode)$' \
-    | grep -Ev '^/usr/share/(applications|icons|doc|man)/' || true)
+    | grep -Ev '^/usr/share/(applications|icons|doc|man|metainfo)/' || true)
 [[ -z $unexpected ]] || fail "unexpected files in the package: $unexpected"
-# Every tool this build made is packaged.
+# Every tool this build made is packaged, with its manual page.
 for tool in "${tools[@]}"; do
     if [[ -n $(find "$build" -path "$build/packaging" -prune -o -type f -name "$tool" -perm -u+x -print -quit) ]]; then
         grep -qx "/usr/bin/$tool" <<<"$contents" || fail "$tool was built but is not in the package"
+        grep -qx "/usr/share/man/man1/$tool.1.gz" <<<"$contents" \
+            || fail "$tool has no manual page in the package (is help2man installed?)"
     fi
 done
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# Debian's own checks. Info tags (such as the hardening flags a plain CMake
+# build leaves out) do not fail. A tag the package must carry anyway belongs
+# in the package's lintian overrides file, with the reason.
+lintian --fail-on error,warning "$deb" \
+    || fail "lintian found errors or warnings in $(basename "$deb")"
+echo "lintian: no errors, no warnings"
+
+# The changelog and the AppStream release name the version being packaged.
+unpacked=$scratch/unpacked
+dpkg-deb -x "$deb" "$unpacked"
+changelog_version=$(zcat "$unpacked$doc/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[[ $changelog_version == "$project_version" ]] \
+    || fail "the changelog's newest entry is $changelog_version, the package $project_version: add an entry to packaging/changelog"
+release_version=$(grep -o '<release version="[^"]*"' "$unpacked$metainfo" | head -n 1 | cut -d '"' -f 2)
+[[ $release_version == "$project_version" ]] \
+    || fail "the newest release in the AppStream metadata is '$release_version', the package $project_version"
+# The metadata on its own, then together with the desktop entry it launches.
+appstreamcli validate --no-net "$unpacked$metainfo"
+appstreamcli validate-tree --no-net "$unpacked"
 
 if dpkg -s "$package" >/dev/null 2>&1; then
     echo "package check: $package was installed before; replacing it, and removing it afterwards"
@@ -79,7 +112,6 @@ cleanup() {
     fi
     rm -rf "$scratch"
 }
-scratch=$(mktemp -d)
 trap cleanup EXIT
 
 # A fresh machine's package lists are empty; refresh them only when needed.

@@ -38,7 +38,7 @@ QString helpText()
 {
     return QStringLiteral(
         "Usage: imu-decode [options] CAPTURE\n"
-        "       imu-decode [options] --port DEVICE\n"
+        "  or:  imu-decode [options] --port DEVICE\n"
         "\n"
         "Decodes the IMU board's frames with the monitor's own parser, from a capture\n"
         "file or live from a serial port, and writes one line per record.\n"
