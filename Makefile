@@ -2,7 +2,7 @@
 # Front door of the project. Every target installs what is missing first.
 #   make run         build and start the monitor on a simulated board (the demo)
 #   make test        build and run every test through CTest
-#   make screenshot  write the window's picture to docs/screenshot.png
+#   make screenshot  write the window's picture (on a 96-DPI screen) to docs/screenshot.png
 #   make bench       build and run the benchmarks (prints figures)
 #   make package     build the Debian package $(BUILD)/telvorin-imu_<version>_<arch>.deb
 BUILD ?= build

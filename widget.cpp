@@ -6,8 +6,9 @@
 #include "portlink.h"
 #include "recordformat.h"
 
+#include <QIcon>
+#include <QImageReader>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QTextBlock>
@@ -36,9 +37,12 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 {
     ui->setupUi(this);
 
-    const QPixmap logo(":/images/logo.png");
-    ui->app_logo_l->setFixedSize(logo.size());
-    ui->app_logo_l->setPixmap(logo);
+    // As an icon, the logo is drawn from logo@2x.png on a high-density
+    // screen; the label keeps the logo's size in device-independent pixels.
+    const QString logoFile(":/images/logo.png");
+    const QSize logoSize = QImageReader(logoFile).size();
+    ui->app_logo_l->setFixedSize(logoSize);
+    ui->app_logo_l->setPixmap(QIcon(logoFile).pixmap(logoSize));
 
     ui->further_info_l->setText(QString("For more information please visit\n") + MakerAddress);
 

@@ -49,6 +49,7 @@ private slots:
     void failedStartLeavesTheRealPorts();
     void stopEndsTheSimulator();
     void simulatorEndsWithTheDemo();
+    void helpNeedsNoDisplay();
 };
 
 void TestDemo::simulatedPortIsListedFirst()
@@ -179,6 +180,23 @@ void TestDemo::simulatorEndsWithTheDemo()
     ::kill(pid_t(demo.processId()), SIGKILL);
     QVERIFY(demo.waitForFinished(5000));
     QTRY_VERIFY_WITH_TIMEOUT(!alive(pid), 5000);
+}
+
+void TestDemo::helpNeedsNoDisplay()
+{
+    // As over ssh without X forwarding: no display of any kind, and the
+    // toolkit left to pick its window system, which then has none to open.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    QProcess demo;
+    demo.setProcessEnvironment(env);
+    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--help"});
+    QVERIFY(demo.waitForFinished(10000));
+    QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
+    const QString help = demo.readAllStandardOutput();
+    QVERIFY2(help.contains("--connect") && help.contains("Starts imu-sim"), qPrintable(help));
 }
 
 QTEST_MAIN(TestDemo)

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widget.h"
+#include "highdpi.h"
 #include "plotter.h"
+#include "recordformat.h"
 
 #include "portlink.h"
 #include "pseudoterminal.h"
+#include "testrecords.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -11,7 +14,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSerialPortInfo>
+#include <QStyleOption>
+#include <QTextBlock>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -43,6 +50,35 @@ template<typename T>
 T* child(QWidget* window, const char* name)
 {
     return window->findChild<T*>(name);
+}
+
+// Set by CTest's tst_window_desktop_* entries, which run this program on a
+// virtual X desktop with this Xft.dpi (tests/on-virtual-desktop.sh); 0
+// otherwise.
+int desktopDpi()
+{
+    return qEnvironmentVariableIntValue("IMU_DESKTOP_DPI");
+}
+
+// Tick labels of one axis that are drawn (inside the axis rect), as the
+// spans they cover along the axis, in order.
+QVector<QPair<double, double>> tickLabelSpans(QCPAxis* axis)
+{
+    const QFontMetricsF fm(axis->tickLabelFont());
+    const bool horizontal = axis->orientation() == Qt::Horizontal;
+    const QRect area = axis->axisRect()->rect();
+    const QVector<double> ticks = axis->tickVector();
+    const QVector<QString> labels = axis->tickVectorLabels();
+    QVector<QPair<double, double>> spans;
+    for (int i = 0; i < ticks.size(); ++i) {
+        const double at = axis->coordToPixel(ticks.at(i));
+        if (horizontal ? at < area.left() || at > area.right() : at < area.top() || at > area.bottom())
+            continue;
+        const double half = (horizontal ? fm.horizontalAdvance(labels.at(i)) : fm.height()) / 2;
+        spans.append({at - half, at + half});
+    }
+    std::sort(spans.begin(), spans.end());
+    return spans;
 }
 
 } // namespace
@@ -147,6 +183,9 @@ private slots:
     void lostDeviceThenWindowClosed();
     void scanWhileOpenKeepsPortOpen();
     void errorsWhileOpen();
+
+    // On a virtual desktop, 100 % and 200 % (CTest's tst_window_desktop_*)
+    void wholeTextsOnDesktop();
 };
 
 void TestWindow::cleanup()
@@ -804,5 +843,111 @@ void TestWindow::errorsWhileOpen()
     QCOMPARE(ports.scans, 3);
 }
 
-QTEST_MAIN(TestWindow)
+// ------------------------------------- on a virtual desktop, run by CTest
+
+void TestWindow::wholeTextsOnDesktop()
+{
+    const int dpi = desktopDpi();
+    if (dpi == 0)
+        QSKIP("needs a virtual desktop: run by CTest as tst_window_desktop_96 and _192");
+    // The desktop's DPI took effect: as the fonts' DPI, or as the screen's
+    // scaling once the toolkit scales.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QCOMPARE(qRound(screen->logicalDotsPerInch() * screen->devicePixelRatio()), dpi);
+
+    Widget* w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+
+    // A record line of the full width its fields are laid out for: angles of
+    // -327.68 degrees, accelerations of -10197 mg (-99.998 m/s2; Z is negated
+    // by the remapping). Beyond 10197 mg either way the m/s2 text outgrows
+    // its field by a character.
+    UART_RCV longest = makeRecord(255, -32768, -32768, -32768, -10197, -10197, 10197);
+    UART_RCV shown = longest;
+    RecordFormat::remap(shown);
+    QCOMPARE(PrefixLength + RecordFormat::consoleLine(shown).size(), 164);
+    // More lines than the console shows, so that its scroll bar takes its
+    // room as it does in use.
+    for (int i = 0; i < 20; ++i) {
+        UART_RCV record = longest;
+        QVERIFY(QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, record)));
+    }
+    QTest::qWait(3 * Plotter::RedrawPeriodMs); // the charts redraw with the points
+    QVERIFY(console()->verticalScrollBar()->maximum() > 0);
+
+    // In the console's "Courier New" (Liberation Mono, from
+    // fonts-liberation2, on Debian) the line fits the console's width.
+    const QTextBlock line = console()->document()->lastBlock();
+    QCOMPARE(line.text().size(), 164);
+    QVERIFY2(line.layout()->lineCount() == 1,
+             qPrintable(QString("a record line wraps in the console: font %1, %2 px wide in %3 px")
+                            .arg(QFontInfo(console()->font()).family())
+                            .arg(console()->fontMetrics().horizontalAdvance(line.text()))
+                            .arg(console()->viewport()->width())));
+
+    // Every text of the form whole within its widget, in the widget's font.
+    for (const QLabel* label : w->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        const QSize needed = label->fontMetrics().size(0, label->text());
+        const QSize room = label->contentsRect().size();
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(QString("label %1: text %2x%3 in %4x%5").arg(label->objectName())
+                                .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height())));
+    }
+    for (const QPushButton* button : w->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        QVERIFY2(needed <= room.width(), qPrintable(QString("button %1: text %2 px wide in %3 px")
+                                                        .arg(button->objectName()).arg(needed).arg(room.width())));
+    }
+    for (const QGroupBox* box : w->findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.textAlignment = box->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect title = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+        QVERIFY2(box->rect().contains(title)
+                     && title.width() >= box->fontMetrics().horizontalAdvance(box->title()),
+                 qPrintable("group box " + box->objectName()));
+    }
+
+    // The logo drawn from the image made for the screen's density
+    // (logo@2x.png at 200 %), at the same size on the desktop.
+    const QPixmap logo = child<QLabel>(w, "app_logo_l")->pixmap(Qt::ReturnByValue);
+    QCOMPARE(logo.devicePixelRatio(), screen->devicePixelRatio());
+    QCOMPARE(logo.size(), QSize(266, 66) * screen->devicePixelRatio());
+
+    // The charts' tick labels apart from one another, on both axes.
+    for (Plotter* chart : w->findChildren<Plotter*>()) {
+        auto* plot = chart->findChild<QCustomPlot*>();
+        for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
+            const auto spans = tickLabelSpans(axis);
+            QVERIFY(spans.size() >= 2);
+            for (int i = 1; i < spans.size(); ++i)
+                QVERIFY2(spans.at(i - 1).second <= spans.at(i).first,
+                         qPrintable(QString("%1: tick labels overlap on the %2 axis")
+                                        .arg(chart->objectName(), axis == plot->xAxis ? "time" : "value")));
+        }
+    }
+}
+
+// QTEST_MAIN, with the monitor's high-DPI setting before the application
+// object exists. On a virtual desktop the fonts keep the desktop's DPI
+// instead of the 96 that QTEST_MAIN fixes: that DPI is what is tested there.
+int main(int argc, char* argv[])
+{
+    enableHighDpiScaling();
+    QApplication app(argc, argv);
+    if (desktopDpi() == 0)
+        app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_window.moc"

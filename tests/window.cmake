@@ -5,3 +5,17 @@ imu_add_test(tst_plotter SOURCES tst_plotter.cpp LIBS imu_window TIMEOUT 120)
 imu_add_test(tst_window SOURCES tst_window.cpp LIBS imu_window imu_pty TIMEOUT 180)
 imu_add_test(tst_consolelayout SOURCES tst_consolelayout.cpp LIBS imu_window TIMEOUT 60)
 imu_add_test(tst_consoleclock SOURCES tst_consoleclock.cpp LIBS imu_window TIMEOUT 60)
+
+# The window on a virtual desktop at 100 % and at 200 % scaling: every text
+# whole, the charts' tick labels apart, a record line on one console line.
+foreach(dpi 96 192)
+    add_test(NAME tst_window_desktop_${dpi}
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop)
+    set_tests_properties(tst_window_desktop_${dpi} PROPERTIES
+        ENVIRONMENT "IMU_DESKTOP_DPI=${dpi};LC_ALL=C.UTF-8"
+        SKIP_RETURN_CODE 77
+        # Two servers started at once by xvfb-run -a can pick the same display.
+        RESOURCE_LOCK virtual_desktop
+        TIMEOUT 120)
+    imu_sanitizer_environment(tst_window_desktop_${dpi})
+endforeach()

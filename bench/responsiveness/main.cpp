@@ -5,6 +5,7 @@
 // runs: how long a user's click or a chart's redraw could have had to wait.
 // Target: under 100 ms.
 
+#include "highdpi.h"
 #include "pseudoterminal.h"
 #include "widget.h"
 
@@ -27,6 +28,7 @@
 
 int main(int argc, char* argv[])
 {
+    enableHighDpiScaling(); // as the monitor itself
     QApplication app(argc, argv);
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 10;
     if (megabytes <= 0) {

@@ -6,10 +6,13 @@
 //
 //   bench_window console             the console's cap: memory and cost per line
 //   bench_window paced SECONDS       CPU share of a fresh window at the link's rate
+//                                    (run.sh runs it twice: as it is, and with
+//                                    QT_SCALE_FACTOR=2 for a high-density screen)
 //   bench_window longrun N SECONDS   cost per record and RSS up to N records fed
 //                                    as fast as the window takes them, then the
 //                                    CPU share at the link's rate after them
 #include "frameencoder.h"
+#include "highdpi.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
 #include "widget.h"
@@ -251,7 +254,8 @@ int paced(Bench& bench, int seconds)
                 bench.idleShare(3000) * 100.0);
     const qint64 n = qint64(seconds * LinkRecordsPerSecond);
     const Bench::Cost cost = bench.feed(Command::Paced, 0, n);
-    printShare(qPrintable(QString("paced: fresh window, %1 records/s for %2 s")
+    printShare(qPrintable(QString("paced: fresh window at %1x, %2 records/s for %3 s")
+                              .arg(qApp->devicePixelRatio())
                               .arg(LinkRecordsPerSecond, 0, 'f', 1)
                               .arg(seconds)),
                cost);
@@ -385,6 +389,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    enableHighDpiScaling(); // as the monitor itself
 
     if (mode == "console") {
         QApplication app(argc, argv);

@@ -2,6 +2,7 @@
 // imu-monitor-demo: the monitor's window with a simulated board listed first,
 // for trying the monitor without hardware.
 
+#include "highdpi.h"
 #include "simulatedboard.h"
 #include "widget.h"
 
@@ -11,10 +12,31 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The options QCommandLineParser::addHelpOption() answers to.
+bool asksForHelp(int argc, char* argv[])
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        for (const char* help : {"-h", "--help", "-?", "--help-all"})
+            if (std::strcmp(argv[i], help) == 0)
+                return true;
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    enableHighDpiScaling();
+    // Printing the help needs no window, and a window application cannot
+    // start without a display: asked for help, the demo starts without one.
+    const std::unique_ptr<QCoreApplication> app(asksForHelp(argc, argv)
+                                                    ? new QCoreApplication(argc, argv)
+                                                    : new QApplication(argc, argv));
 
     QCommandLineParser options;
     options.setApplicationDescription(
@@ -24,7 +46,7 @@ int main(int argc, char* argv[])
         "connect", "Connect to the first listed port at start, as if Connect were clicked.");
     options.addOption(connectOption);
     options.addHelpOption();
-    options.process(app);
+    options.process(*app);
 
     SimulatedBoard board;
     QString error;
@@ -45,7 +67,7 @@ int main(int argc, char* argv[])
                     connectButton->click();
             });
         }
-        exitCode = app.exec();
+        exitCode = QApplication::exec();
     }
     // The board goes with the window.
     board.stop();
