@@ -34,9 +34,9 @@ constexpr int QuietMs = 3000;
 // settings, and the driver reads from the moment it is opened: what the
 // board sends before the window has made the port raw is echoed back by the
 // kernel, and nothing can come before the open. Measured under TCG with the
-// board already streaming: 0 to 50 bytes, control bytes echoed as two and
-// the first ^C in the data flushing the rest. Later opens keep the raw
-// settings and must echo nothing.
+// board already streaming: 0 to 50 bytes (control bytes echo as two, "^C").
+// Later opens find the raw settings the last close left and must echo
+// nothing.
 constexpr int FirstOpenEchoBoundBytes = 256;
 
 QString runPath(const QString& name)
