@@ -11,8 +11,8 @@ mount -t sysfs sysfs /sys
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
+# /tmp stays the host's (under the overlay): the build may well be there.
 mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 run "$IMU_RUN"
 echo "guest: on the host's root at $(cut -d' ' -f1 /proc/uptime) s"
 

@@ -14,8 +14,10 @@
 # Each request is answered with one line: "ok", "exit STATUS" or "error ...".
 #
 # Usage: run-vm.sh WORK_DIR GUEST_TEST IMU_SIM
-# Exits 77 (skipped) when this machine cannot run the guest, unless
-# IMU_USB_VM_REQUIRED=1, when that is a failure.
+# Needs no root and no KVM: QEMU emulates the machine. Exits 77 (skipped)
+# when this machine cannot run the guest, unless IMU_USB_VM_REQUIRED=1, when
+# that is a failure. The guest's console, QEMU's monitor, the requests and
+# the boards' logs stay in WORK_DIR/run.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1
