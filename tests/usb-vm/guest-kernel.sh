@@ -23,9 +23,6 @@ modules="xhci-pci ftdi_sio configfs libcomposite usb_f_acm g_serial dummy_hcd cd
 # The folders of the kernel package they and their dependencies live in.
 folders="drivers/usb drivers/virtio fs/9p fs/overlayfs fs/netfs fs/fscache fs/configfs net/9p"
 
-if [[ -s vmlinuz && -s initramfs.cpio.gz && -s udev.deb ]]; then
-    exit 0
-fi
 # The initramfs has no C library: busybox must be the static one.
 busybox=$(command -v busybox || true)
 if [[ -z $busybox ]] || ldd "$busybox" >/dev/null 2>&1; then
@@ -40,16 +37,25 @@ if [[ -z $package ]]; then
 fi
 # udev must match the libudev1 the toolkit was built against.
 udev_version=$(dpkg-query -W -f '${Version}' libudev1)
-if [[ ! -s $package.deb || ! -s udev.deb ]]; then
-    rm -f ./*.deb
-    if ! apt-get download -q "$package" "udev=$udev_version" >download.log 2>&1; then
-        echo "cannot download $package and udev $udev_version:"
-        cat download.log
-        exit 2
-    fi
-    mv linux-image-*.deb "$package.deb"
-    mv udev_*.deb udev.deb
+
+# What is cached is made from these; anything else is made again.
+key="$package $udev_version $(cat "$here/guest-kernel.sh" "$here/initramfs-init.sh" | md5sum)"
+if [[ -s vmlinuz && -s initramfs.cpio.gz && -s udev.deb && $(cat key 2>/dev/null) == "$key" ]]; then
+    exit 0
 fi
+rm -f key udev.deb udev_*.deb
+downloads=("udev=$udev_version")
+if [[ ! -s $package.deb ]]; then
+    rm -f linux-image-*.deb
+    downloads+=("$package")
+fi
+if ! apt-get download -q "${downloads[@]}" >download.log 2>&1; then
+    echo "cannot download ${downloads[*]}:"
+    cat download.log
+    exit 2
+fi
+mv udev_*.deb udev.deb
+[[ -s $package.deb ]] || mv "${package}"_*.deb "$package.deb"
 
 rm -rf tree initramfs
 mkdir tree initramfs
@@ -97,4 +103,5 @@ for name in "${order[@]}"; do
 done
 (cd initramfs && find . | "$busybox" cpio -o -H newc 2>/dev/null | gzip -1) >initramfs.cpio.gz
 rm -rf tree initramfs
+echo "$key" >key
 echo "guest kernel $package, modules: ${order[*]}"
