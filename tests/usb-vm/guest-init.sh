@@ -16,9 +16,11 @@ mount -t tmpfs tmpfs /run
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 run "$IMU_RUN"
 echo "guest: on the host's root at $(cut -d' ' -f1 /proc/uptime) s"
 
-# udev from Debian's package, unpacked into the guest only; the host's /bin
-# is a link to /usr/bin, which must stay one.
-dpkg-deb --fsys-tarfile "$IMU_CACHE/udev.deb" | tar -x -C / --keep-directory-symlink
+# udev and its libraries from Debian's packages, unpacked into the guest
+# only; the host's /bin and /lib are links into /usr, which must stay so.
+for deb in "$IMU_CACHE"/udev/*.deb; do
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C / --keep-directory-symlink
+done
 /lib/systemd/systemd-udevd --daemon
 # Only the serial ports need their properties; the rest would cost seconds.
 udevadm trigger --action=add --subsystem-match=tty

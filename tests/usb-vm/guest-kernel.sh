@@ -2,16 +2,16 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the guest's kernel and initramfs in CACHE_DIR, reusing them when
 # they are there:
-#   CACHE_DIR/vmlinuz, CACHE_DIR/initramfs.cpio.gz, CACHE_DIR/udev.deb
+#   CACHE_DIR/vmlinuz, CACHE_DIR/initramfs.cpio.gz, CACHE_DIR/udev/*.deb
 # The kernel is Debian's stock one (downloaded, never installed); the
 # initramfs holds a static busybox, the modules the test needs and
-# initramfs-init.sh. udev.deb is unpacked in the guest, so that its udev
-# daemon gives the ports their descriptions.
+# initramfs-init.sh. The packages in udev/ are unpacked in the guest, so that
+# its udev daemon gives the ports their descriptions.
 # Exits 2 when a piece cannot be had (no network, no busybox), 1 on a fault.
 set -euo pipefail
-cache=$1
 here=$(cd "$(dirname "$0")" && pwd)
-mkdir -p "$cache"
+mkdir -p "$1"
+cache=$(cd "$1" && pwd)
 cd "$cache"
 
 # The USB host controller and the FTDI adapter's driver; the gadget side
@@ -35,26 +35,45 @@ if [[ -z $package ]]; then
     echo "apt-cache does not know linux-image-amd64"
     exit 2
 fi
-# udev must match the libudev1 the toolkit was built against.
-udev_version=$(dpkg-query -W -f '${Version}' libudev1)
+# udev needs its own libraries at exactly its version. The host's may be
+# older than what the archive still has, so the guest gets the archive's
+# udev together with its libudev1 and libsystemd-shared.
+udev_packages="udev libudev1 libsystemd-shared"
+udev_version=$(apt-cache policy udev 2>/dev/null | awk '/Candidate:/ {print $2; exit}')
+if [[ -z $udev_version || $udev_version == "(none)" ]]; then
+    echo "apt-cache does not know udev"
+    exit 2
+fi
 
 # What is cached is made from these; anything else is made again.
 key="$package $udev_version $(cat "$here/guest-kernel.sh" "$here/initramfs-init.sh" | md5sum)"
-if [[ -s vmlinuz && -s initramfs.cpio.gz && -s udev.deb && $(cat key 2>/dev/null) == "$key" ]]; then
+if [[ -s vmlinuz && -s initramfs.cpio.gz && -d udev && $(cat key 2>/dev/null) == "$key" ]]; then
     exit 0
 fi
-rm -f key udev.deb udev_*.deb
-downloads=("udev=$udev_version")
+rm -rf key udev udev.deb
+downloads=()
+for name in $udev_packages; do
+    downloads+=("$name=$udev_version")
+done
 if [[ ! -s $package.deb ]]; then
     rm -f linux-image-*.deb
     downloads+=("$package")
 fi
 if ! apt-get download -q "${downloads[@]}" >download.log 2>&1; then
+    # Package lists older than the archive name files it no longer has: as
+    # root, refresh them once and start again with the versions they name.
+    if [[ $(id -u) == 0 && -z ${IMU_PACKAGE_LISTS_REFRESHED:-} ]] &&
+       apt-get update -q >>download.log 2>&1; then
+        IMU_PACKAGE_LISTS_REFRESHED=1 exec "$here/guest-kernel.sh" "$@"
+    fi
     echo "cannot download ${downloads[*]}:"
     cat download.log
     exit 2
 fi
-mv udev_*.deb udev.deb
+mkdir udev
+for name in $udev_packages; do
+    mv "${name}"_*.deb udev/
+done
 [[ -s $package.deb ]] || mv "${package}"_*.deb "$package.deb"
 
 rm -rf tree initramfs
