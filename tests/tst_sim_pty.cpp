@@ -95,9 +95,10 @@ void TestSimPty::resetRestartsIndexAndMotion()
     const QList<quint8> seen = indices(after);
     const int zero = seen.indexOf(0);
     QVERIFY2(zero >= 0, "no index 0 after the reset");
-    // Only the frames already on their way come before the restart, and the
-    // index then counts up from 0 again.
-    QVERIFY(zero < 10);
+    // Only the frames already on their way come before the restart (at 200
+    // frames/s, 40 are 200 ms: room for a loaded machine to wake late), and
+    // the index then counts up from 0 again.
+    QVERIFY2(zero < 40, qPrintable(QString::number(zero)));
     QVERIFY(seen.size() > zero + 50);
     for (int i = zero; i < seen.size(); ++i)
         QCOMPARE(int(seen[i]), i - zero);
