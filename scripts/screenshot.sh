@@ -4,8 +4,9 @@
 # works the same on a desktop, over ssh and in CI.
 #   scripts/screenshot.sh BUILD OUT.png [PROGRAM [ARGUMENT...]]
 # PROGRAM defaults to BUILD/imu-monitor; any program that shows the window
-# will do, started with the ARGUMENTs (the demo's --connect, for instance). Environment: WINDOW_TITLE (default "Telvorin IMU") is the window
-# to take, SETTLE_SECONDS (default 2) how long it may draw before the picture,
+# will do, started with the ARGUMENTs (the demo's --connect, for instance).
+# Environment: WINDOW_TITLE (default "Telvorin IMU") is the window to take,
+# SETTLE_SECONDS (default 2) how long it may draw before the picture,
 # SCREEN_DPI (default 96, a desktop at 100 %; 192 is one at 200 %) the
 # screen's DPI, set as a desktop sets it: as the X resource Xft.dpi.
 # Needs xvfb-run, xrdb, xwininfo and ImageMagick's import
