@@ -23,9 +23,6 @@ program=${3:-$build/imu-monitor}
 title=${WINDOW_TITLE:-Telvorin IMU}
 settle=${SETTLE_SECONDS:-2}
 dpi=${SCREEN_DPI:-96}
-[[ $dpi =~ ^[1-9][0-9]*$ ]] || { echo "SCREEN_DPI must be a whole number, not '$dpi'" >&2; exit 2; }
-# 1280 x 900 at 96 DPI, the same size in inches at any other.
-screen="$((1280 * dpi / 96))x$((900 * dpi / 96))x24"
 arguments=("${@:4}")
 
 for tool in xvfb-run xrdb xwininfo import; do
@@ -43,9 +40,8 @@ out=$(realpath -m "$out")
 # Inside the virtual display: start the program, wait until its window can be
 # taken, let the charts draw, take the window alone (no desktop around it).
 inner='
-program=$1 out=$2 title=$3 settle=$4 dpi=$5
-shift 5
-echo "Xft.dpi: $dpi" | xrdb -merge
+program=$1 out=$2 title=$3 settle=$4
+shift 4
 "$program" "$@" >/dev/null 2>&1 &
 pid=$!
 trap "kill $pid 2>/dev/null; wait $pid 2>/dev/null || true" EXIT
@@ -61,10 +57,7 @@ done
 sleep "$settle"
 timeout 30 import -window "$window" "png:$out"
 '
-# Xvfb's own default is 100 DPI; and nothing but the screen's DPI may scale
-# the toolkit.
-env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
-    -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u QT_FONT_DPI \
-    xvfb-run -a -s "-screen 0 $screen -dpi $dpi" \
-    bash -c "$inner" screenshot "$program" "$out" "$title" "$settle" "$dpi" "${arguments[@]}"
+# Xvfb's own default is 100 DPI: the desktop's is set as a desktop sets it.
+IMU_DESKTOP_DPI=$dpi "$(dirname "$0")/on-virtual-desktop.sh" \
+    bash -c "$inner" screenshot "$program" "$out" "$title" "$settle" "${arguments[@]}"
 echo "wrote $out ($(identify -format '%wx%h' "$out"))"

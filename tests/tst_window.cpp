@@ -53,7 +53,7 @@ T* child(QWidget* window, const char* name)
 }
 
 // Set by CTest's tst_window_desktop_* entries, which run this program on a
-// virtual X desktop with this Xft.dpi (tests/on-virtual-desktop.sh); 0
+// virtual X desktop with this Xft.dpi (scripts/on-virtual-desktop.sh); 0
 // otherwise.
 int desktopDpi()
 {

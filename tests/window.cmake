@@ -10,7 +10,7 @@ imu_add_test(tst_consoleclock SOURCES tst_consoleclock.cpp LIBS imu_window TIMEO
 # whole, the charts' tick labels apart, a record line on one console line.
 foreach(dpi 96 192)
     add_test(NAME tst_window_desktop_${dpi}
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop)
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop)
     set_tests_properties(tst_window_desktop_${dpi} PROPERTIES
         ENVIRONMENT "IMU_DESKTOP_DPI=${dpi};LC_ALL=C.UTF-8"
         SKIP_RETURN_CODE 77

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Runs a test program on a virtual X desktop (Xvfb) set to the DPI in
+# Runs a program on a virtual X desktop (Xvfb) set to the DPI in
 # IMU_DESKTOP_DPI, the way a desktop sets its scaling: the X resource Xft.dpi
-# (192 for 200 %), which the toolkit reads. Anything that would scale the
-# toolkit on its own is left out, so only the desktop's DPI counts.
-#   IMU_DESKTOP_DPI=192 tests/on-virtual-desktop.sh PROGRAM [ARGUMENT...]
+# (96 for 100 %, 192 for 200 %), which the toolkit reads. The screen is
+# 1280 x 900 at 96 DPI, the same size in inches at any other. Anything that
+# would scale the toolkit on its own is left out, so only the desktop's DPI
+# counts.
+#   IMU_DESKTOP_DPI=192 scripts/on-virtual-desktop.sh PROGRAM [ARGUMENT...]
 # Exits 77 (reported as skipped by CTest) when Xvfb or xrdb is missing.
 set -euo pipefail
 dpi=${IMU_DESKTOP_DPI:?IMU_DESKTOP_DPI must name the desktop\'s DPI}
+[[ $dpi =~ ^[1-9][0-9]*$ ]] || { echo "IMU_DESKTOP_DPI must be a whole number, not '$dpi'" >&2; exit 2; }
 for tool in xvfb-run Xvfb xauth xrdb; do
     if ! command -v "$tool" >/dev/null; then
         echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)" >&2
         exit 77
     fi
 done
+screen="$((1280 * dpi / 96))x$((900 * dpi / 96))x24"
 exec env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
     -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u QT_FONT_DPI \
-    xvfb-run -a -s "-screen 0 2560x1800x24 -dpi $dpi" \
+    xvfb-run -a -s "-screen 0 $screen -dpi $dpi" \
     sh -c 'echo "Xft.dpi: $0" | xrdb -merge && exec "$@"' "$dpi" "$@"
