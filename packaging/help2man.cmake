@@ -42,9 +42,6 @@ file(WRITE "${include_file}" "[SEE ALSO]\n${see_also}\n")
 # usage line as a user would type it, not by its path in the build tree.
 get_filename_component(program_dir "${PROGRAM}" DIRECTORY)
 set(ENV{PATH} "${program_dir}:$ENV{PATH}")
-# A window program's toolkit wants a display before it parses --help; the
-# page must not depend on the build machine having one.
-set(ENV{QT_QPA_PLATFORM} offscreen)
 # help2man dates the page by this instead of today.
 set(ENV{SOURCE_DATE_EPOCH} "${DATE_EPOCH}")
 
