@@ -8,6 +8,7 @@
 // host says what the monitor sent.
 
 #include "recordformat.h"
+#include "tst_sim_support.h"
 #include "widget.h"
 
 #include <QComboBox>
@@ -59,33 +60,24 @@ struct BoardRun
 BoardRun readRun(const QString& name)
 {
     BoardRun run;
-    QFile csv(runPath(name + ".csv"));
-    if (csv.open(QIODevice::ReadOnly)) {
-        csv.readLine(); // header
-        bool missing = false;
-        int previousIndex = -1;
-        while (!csv.atEnd()) {
-            const QList<QByteArray> f = csv.readLine().trimmed().split(',');
-            if (f.size() != 8)
-                continue;
-            UART_RCV r {quint8(f[0].toUInt()), qint16(f[1].toInt()), qint16(f[2].toInt()),
-                        qint16(f[3].toInt()), qint16(f[4].toInt()),  qint16(f[5].toInt()),
-                        qint16(f[6].toInt())};
-            const int index = r.index;
-            if (index == 0 && previousIndex >= 0 && previousIndex != 255 && run.resetRow < 0)
-                run.resetRow = run.sentLines.size();
-            previousIndex = index;
-            if (f[7] != "sent") {
-                run.corrupted += f[7] == "corrupt";
-                missing = true;
-                continue;
-            }
-            if (missing && !run.sentLines.isEmpty())
-                ++run.indexGaps;
-            missing = false;
-            RecordFormat::remap(r);
-            run.sentLines << RecordFormat::consoleLine(r);
+    bool missing = false;
+    int previousIndex = -1;
+    for (const SimSupport::CsvRecord& row : SimSupport::readRecords(runPath(name + ".csv"))) {
+        UART_RCV r = row.record;
+        const int index = r.index;
+        if (index == 0 && previousIndex >= 0 && previousIndex != 255 && run.resetRow < 0)
+            run.resetRow = run.sentLines.size();
+        previousIndex = index;
+        if (row.fate != "sent") {
+            run.corrupted += row.fate == "corrupt";
+            missing = true;
+            continue;
         }
+        if (missing && !run.sentLines.isEmpty())
+            ++run.indexGaps;
+        missing = false;
+        RecordFormat::remap(r);
+        run.sentLines << RecordFormat::consoleLine(r);
     }
     QFile err(runPath(name + ".err"));
     if (err.open(QIODevice::ReadOnly)) {
