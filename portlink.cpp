@@ -9,12 +9,16 @@ const char* const HungUpText = "The device hung up: it was unplugged or its othe
 
 void prepare(QSerialPort& port)
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Deprecated as a setting one rarely needs, but still what the Unix
     // backend does on close.
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
     port.setSettingsRestoredOnClose(false);
     QT_WARNING_POP
+#else
+    Q_UNUSED(port)
+#endif
 }
 
 void settle(QSerialPort& port)

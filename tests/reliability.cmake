@@ -12,4 +12,4 @@ endforeach()
 
 # The pseudo-terminal the port tests stand on, against the serial port's lock.
 imu_add_test(tst_pseudoterminal SOURCES tst_pseudoterminal.cpp
-    LIBS imu_pty Qt5::SerialPort TIMEOUT 60)
+    LIBS imu_pty Qt::SerialPort TIMEOUT 60)

@@ -7,7 +7,7 @@
 # times slower, for minutes of CI time and no new finding.
 if(TARGET imu-sim AND TARGET imu-decode AND NOT IMU_SANITIZE)
     add_executable(tst_usb_vm usb-vm/tst_usb_vm.cpp)
-    target_link_libraries(tst_usb_vm PRIVATE imu_window Qt5::Test)
+    target_link_libraries(tst_usb_vm PRIVATE imu_window Qt::Test)
     target_include_directories(tst_usb_vm PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_compile_definitions(tst_usb_vm PRIVATE
         IMU_SIM_PATH="$<TARGET_FILE:imu-sim>" IMU_DECODE_PATH="$<TARGET_FILE:imu-decode>")

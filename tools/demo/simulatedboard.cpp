@@ -18,14 +18,21 @@ bool isExecutable(const QString& path)
 }
 } // namespace
 
-void SimulatedBoard::ChildProcess::setupChildProcess()
+SimulatedBoard::SimulatedBoard()
 {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    process.setChildProcessModifier(&SimulatedBoard::endWithParent);
+#endif
 }
 
 SimulatedBoard::~SimulatedBoard()
 {
     stop();
+}
+
+void SimulatedBoard::endWithParent()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 }
 
 QString SimulatedBoard::locateSimulator()

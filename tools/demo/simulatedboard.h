@@ -15,7 +15,7 @@ class SimulatedBoard
 public:
     static constexpr const char* Description = "Simulated IMU board";
 
-    SimulatedBoard() = default;
+    SimulatedBoard();
     // Ends the simulator.
     ~SimulatedBoard();
 
@@ -42,15 +42,23 @@ public:
     PortSource portSource(PortSource real = systemSerialPorts) const;
 
 private:
-    // A child that also ends when the demo dies without closing its window
-    // (killed, crashed), so no simulator is left running on its own.
+    // Run in the child before it becomes the simulator: the simulator also
+    // ends when the demo dies without closing its window (killed, crashed),
+    // so none is left running on its own.
+    static void endWithParent();
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5 takes that step as a virtual hook, Qt 6 as a function given to
+    // the process (setChildProcessModifier).
     class ChildProcess : public QProcess
     {
     protected:
-        void setupChildProcess() override;
+        void setupChildProcess() override { endWithParent(); }
     };
-
     ChildProcess process;
+#else
+    QProcess process;
+#endif
     QString path;
 };
 

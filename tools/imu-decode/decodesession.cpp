@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decodesession.h"
 
+#include "recordcsv.h"
 #include "recordformat.h"
 
 #include <cerrno>
@@ -11,11 +12,6 @@ namespace {
 // Big enough that a file is decoded with few writes, small enough that a
 // port's lines are not held back for long between timed flushes.
 constexpr int FlushThreshold = 64 * 1024;
-
-void appendNumber(QByteArray& out, int value)
-{
-    out.append(QByteArray::number(value));
-}
 } // namespace
 
 DecodeSession::DecodeSession(OutputFormat format, int outputFd, quint64 countLimit)
@@ -35,7 +31,7 @@ DecodeSession::~DecodeSession()
 void DecodeSession::writeHeader()
 {
     if (format == OutputFormat::Csv)
-        pending.append("host_time,index,yaw_deg,pitch_deg,roll_deg,x_mg,y_mg,z_mg,x_ms2,y_ms2,z_ms2\n");
+        pending.append(RecordCsv::Header);
 }
 
 void DecodeSession::feed(const QByteArray& bytes, const QByteArray& time)
@@ -85,29 +81,8 @@ void DecodeSession::onRecord(UART_RCV& data)
         pending.append(RecordFormat::consoleLine(data).toUtf8());
         pending.append('\n');
     } else {
-        appendCsvRow(data);
+        RecordCsv::appendRow(pending, hostTime, data);
     }
-}
-
-void DecodeSession::appendCsvRow(const UART_RCV& remapped)
-{
-    // The same texts as the console line, without its padding.
-    pending.append(hostTime);
-    pending.append(',');
-    appendNumber(pending, remapped.index);
-    for (qint16 angle : {remapped.angle1, remapped.angle2, remapped.angle3}) {
-        pending.append(',');
-        pending.append(RecordFormat::degrees(angle).toLatin1());
-    }
-    for (qint16 mg : {remapped.accel1, remapped.accel2, remapped.accel3}) {
-        pending.append(',');
-        appendNumber(pending, mg);
-    }
-    for (qint16 mg : {remapped.accel1, remapped.accel2, remapped.accel3}) {
-        pending.append(',');
-        pending.append(RecordFormat::metresPerSecondSquared(mg).toLatin1());
-    }
-    pending.append('\n');
 }
 
 bool DecodeSession::flush()

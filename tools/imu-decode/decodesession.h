@@ -48,7 +48,6 @@ public:
 
 private:
     void onRecord(UART_RCV& data);
-    void appendCsvRow(const UART_RCV& remapped);
     // Bytes of a frame begun but not finished (0 to 18).
     int unfinishedBytes() const;
 
