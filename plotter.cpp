@@ -107,13 +107,26 @@ Plotter::Plotter(QWidget* parent)
     if (QCPLayer* overlay = plot->layer("overlay"))
         overlay->setMode(QCPLayer::lmLogical);
 
+    // By default the library paints a redrawn plot on the screen at once,
+    // a flush of the whole window's changes for each chart. Left to the
+    // event loop, the paints of charts redrawn together go out together.
+    plot->setPlottingHint(QCP::phImmediateRefresh, false);
+
     connect(plot->xAxis, SIGNAL(rangeChanged(QCPRange)), plot->xAxis2, SLOT(setRange(QCPRange)));
     connect(plot->yAxis, SIGNAL(rangeChanged(QCPRange)), plot->yAxis2, SLOT(setRange(QCPRange)));
 
-    auto* timer = new QTimer(this);
-    connect(timer, SIGNAL(timeout()), this, SLOT(realtimeDataSlot()));
-    timer->start(RedrawPeriodMs);
+    redrawTimer = new QTimer(this);
+    connect(redrawTimer, SIGNAL(timeout()), this, SLOT(realtimeDataSlot()));
+    redrawTimer->start(RedrawPeriodMs);
 }
+
+void Plotter::followTick(QTimer* tick)
+{
+    delete redrawTimer;
+    redrawTimer = nullptr;
+    connect(tick, &QTimer::timeout, this, &Plotter::realtimeDataSlot);
+}
+
 
 void Plotter::setTittle(const QString& text)
 {

@@ -9,6 +9,7 @@
 class QCustomPlot;
 class QCPGraph;
 class QCPTextElement;
+class QTimer;
 
 // A strip chart: one value against elapsed time, showing the newest 8 seconds
 // and redrawing itself every 40 ms however often values arrive.
@@ -25,6 +26,11 @@ public:
     void setTittle(const QString& text);
     void setLabels(const QString& keyLabel, const QString& valueLabel);
     void addPoint(double value);
+
+    // Redraws on tick's timeouts instead of on a timer of its own. Charts
+    // that share a tick redraw in one turn of the event loop, and so reach
+    // the screen in one flush of their window instead of one each.
+    void followTick(QTimer* tick);
 
     // Milliseconds since the shared time origin, as the keys of new points
     // use them. By default a monotonic clock started at the first point; a
@@ -43,6 +49,7 @@ private:
     QCustomPlot* plot = nullptr;
     QCPGraph* graph = nullptr;
     QCPTextElement* title = nullptr;
+    QTimer* redrawTimer = nullptr;
     double lastKey = 0.0;
     // Something changed since the last redraw (points, title, labels).
     bool replotNeeded = true;

@@ -83,11 +83,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     consoleFont.setStyleStrategy(QFont::PreferNoShaping);
     ui->console->setFont(consoleFont);
     ui->console->setMaximumBlockCount(ConsoleMaxLines);
-    consoleRepaintHold = new QTimer(this);
-    consoleRepaintHold->setSingleShot(true);
-    consoleRepaintHold->setInterval(Plotter::RedrawPeriodMs);
-    connect(consoleRepaintHold, &QTimer::timeout, this,
-            [this] { holdConsoleRepaint(false); });
+    setUpRedrawing();
 
     ui->csum_miss_le->setReadOnly(true);
     ui->index_miss_le->setReadOnly(true);
@@ -283,14 +279,33 @@ void Widget::flushConsole()
         oldest.endEditBlock();
     }
 
-    // The first lines after a quiet spell show at once; lines that follow
-    // within the hold are painted together when it ends.
-    if (consoleRepaintHold->isActive())
+    // The first lines after a quiet tick show at once; lines that follow
+    // are painted together on the next tick.
+    if (consoleWrittenSinceTick || consoleWrittenLastTick)
         holdConsoleRepaint(true);
-    else
-        consoleRepaintHold->start();
+    consoleWrittenSinceTick = true;
 
     // Each line becomes its own paragraph, as if appended one by one.
     ui->console->appendPlainText(pendingLines.join(QLatin1Char('\n')));
     pendingLines.clear();
+}
+
+void Widget::setUpRedrawing()
+{
+    // Whatever the window redraws on a schedule, the charts and the console
+    // held back while lines stream in, it redraws on one tick, so a tick's
+    // changes reach the screen in one flush of the window. Under Wayland a
+    // flush costs a copy of the whole window, whatever changed.
+    redrawTick = new QTimer(this);
+    for (Plotter* chart : findChildren<Plotter*>())
+        chart->followTick(redrawTick);
+    connect(redrawTick, &QTimer::timeout, this, &Widget::endConsoleHold);
+    redrawTick->start(Plotter::RedrawPeriodMs);
+}
+
+void Widget::endConsoleHold()
+{
+    holdConsoleRepaint(false);
+    consoleWrittenLastTick = consoleWrittenSinceTick;
+    consoleWrittenSinceTick = false;
 }

@@ -63,6 +63,8 @@ private:
     void printToConsole(const QString& message);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
+    void setUpRedrawing();
+    void endConsoleHold();
     static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();
@@ -81,9 +83,11 @@ private:
     QStringList pendingLines;
     bool holdingLines = false;
     ConsoleClock consoleClock;
-    // The console repaints at most once per this timer's period, like the
-    // charts: a repaint per read would otherwise happen ~600 times a second.
-    QTimer* consoleRepaintHold = nullptr;
+    // The charts redraw and the console repaints at most once per tick: a
+    // repaint per read would otherwise happen ~600 times a second.
+    QTimer* redrawTick = nullptr;
+    bool consoleWrittenSinceTick = false;
+    bool consoleWrittenLastTick = false;
 };
 
 #endif // WIDGET_H
