@@ -127,6 +127,18 @@ void Plotter::followTick(QTimer* tick)
     connect(tick, &QTimer::timeout, this, &Plotter::realtimeDataSlot);
 }
 
+void Plotter::setExposed(bool exposed)
+{
+    this->exposed = exposed;
+    if (redrawTimer) {
+        if (exposed)
+            redrawTimer->start();
+        else
+            redrawTimer->stop();
+    }
+    if (exposed)
+        realtimeDataSlot();
+}
 
 void Plotter::setTittle(const QString& text)
 {
@@ -192,6 +204,10 @@ void Plotter::dropPointsLeftOfWindow()
 
 void Plotter::realtimeDataSlot()
 {
+    // Laying out and drawing the plot costs the same whether it is shown or
+    // not.
+    if (!exposed)
+        return;
     const QCPRange shownKeys = plot->xAxis->range();
     plot->xAxis->setRange(lastKey, WindowSeconds, Qt::AlignRight);
     // Nothing new and nothing moved: the picture would come out the same.

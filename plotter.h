@@ -32,6 +32,11 @@ public:
     // the screen in one flush of their window instead of one each.
     void followTick(QTimer* tick);
 
+    // A chart nobody can see (its window hidden or minimized) keeps its
+    // points but does not redraw; seen again, it redraws at once, so the
+    // first picture shown is current.
+    void setExposed(bool exposed);
+
     // Milliseconds since the shared time origin, as the keys of new points
     // use them. By default a monotonic clock started at the first point; a
     // replay of a long recording (the long-run benchmark) installs its own
@@ -51,6 +56,7 @@ private:
     QCPTextElement* title = nullptr;
     QTimer* redrawTimer = nullptr;
     double lastKey = 0.0;
+    bool exposed = true;
     // Something changed since the last redraw (points, title, labels).
     bool replotNeeded = true;
 

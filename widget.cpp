@@ -5,6 +5,7 @@
 #include "consolelayout.h"
 #include "portlink.h"
 #include "recordformat.h"
+#include "windowexposure.h"
 
 #include <QIcon>
 #include <QImageReader>
@@ -252,7 +253,7 @@ void Widget::holdConsoleRepaint(bool hold)
 
 void Widget::flushConsole()
 {
-    if (pendingLines.isEmpty())
+    if (pendingLines.isEmpty() && unseenLines.isEmpty())
         return;
 
     // Lines beyond the cap would scroll out at once: they never show.
@@ -264,20 +265,29 @@ void Widget::flushConsole()
     // removed line once more just to throw it away; removing the span by
     // position costs no layout. Once the cap is reached, the console goes
     // back to the kept count, so this happens once per thousand lines.
+    // Lines kept back while the window is not seen count as the console's
+    // newest, so it ends up holding the same lines as if seen throughout.
     QTextDocument* document = ui->console->document();
-    const int lines = document->isEmpty() ? 0 : document->blockCount();
+    const int shown = document->isEmpty() ? 0 : document->blockCount();
+    const int lines = shown + unseenLines.size();
     if (lines + pendingLines.size() > ConsoleMaxLines) {
         const int excess = lines + pendingLines.size() - ConsoleKeptLines;
         QTextCursor oldest(document);
         oldest.beginEditBlock();
-        if (excess >= lines) {
+        if (excess >= shown) {
             oldest.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         } else {
             oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
         }
         oldest.removeSelectedText();
         oldest.endEditBlock();
+        unseenLines.erase(unseenLines.begin(), unseenLines.begin() + qMax(0, excess - shown));
     }
+    unseenLines += pendingLines;
+    pendingLines.clear();
+    // Appending lays the text out, which nobody would see.
+    if (!windowSeen)
+        return;
 
     // The first lines after a quiet tick show at once; lines that follow
     // are painted together on the next tick.
@@ -286,8 +296,8 @@ void Widget::flushConsole()
     consoleWrittenSinceTick = true;
 
     // Each line becomes its own paragraph, as if appended one by one.
-    ui->console->appendPlainText(pendingLines.join(QLatin1Char('\n')));
-    pendingLines.clear();
+    ui->console->appendPlainText(unseenLines.join(QLatin1Char('\n')));
+    unseenLines.clear();
 }
 
 void Widget::setUpRedrawing()
@@ -301,6 +311,9 @@ void Widget::setUpRedrawing()
         chart->followTick(redrawTick);
     connect(redrawTick, &QTimer::timeout, this, &Widget::endConsoleHold);
     redrawTick->start(Plotter::RedrawPeriodMs);
+
+    auto* exposure = new WindowExposure(this);
+    connect(exposure, &WindowExposure::exposedChanged, this, &Widget::setExposed);
 }
 
 void Widget::endConsoleHold()
@@ -308,4 +321,23 @@ void Widget::endConsoleHold()
     holdConsoleRepaint(false);
     consoleWrittenLastTick = consoleWrittenSinceTick;
     consoleWrittenSinceTick = false;
+}
+
+void Widget::setExposed(bool exposed)
+{
+    // Nobody sees the window: nothing is drawn or laid out, and nothing
+    // waits for a tick. Seen again, everything is shown at once, before the
+    // window paints.
+    windowSeen = exposed;
+    if (exposed) {
+        holdConsoleRepaint(false);
+        consoleWrittenSinceTick = consoleWrittenLastTick = false;
+        flushConsole();
+    } else {
+        redrawTick->stop();
+    }
+    for (Plotter* chart : findChildren<Plotter*>())
+        chart->setExposed(exposed);
+    if (exposed)
+        redrawTick->start();
 }

@@ -65,6 +65,7 @@ private:
     void holdConsoleRepaint(bool hold);
     void setUpRedrawing();
     void endConsoleHold();
+    void setExposed(bool exposed);
     static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();
@@ -82,6 +83,10 @@ private:
     // rest of the path together.
     QStringList pendingLines;
     bool holdingLines = false;
+    // Lines logged but not appended while nobody sees the window; a window
+    // not yet shown keeps its console up to date.
+    QStringList unseenLines;
+    bool windowSeen = true;
     ConsoleClock consoleClock;
     // The charts redraw and the console repaints at most once per tick: a
     // repaint per read would otherwise happen ~600 times a second.

@@ -26,6 +26,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
@@ -80,6 +81,27 @@ QVector<QPair<double, double>> tickLabelSpans(QCPAxis* axis)
     std::sort(spans.begin(), spans.end());
     return spans;
 }
+
+// Runs a check on each paint of a widget, before the widget paints.
+class BeforePaint : public QObject
+{
+public:
+    BeforePaint(QWidget* widget, std::function<void()> check)
+        : QObject(widget)
+        , check(std::move(check))
+    {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            check();
+        return false;
+    }
+
+private:
+    std::function<void()> check;
+};
 
 } // namespace
 
@@ -172,6 +194,8 @@ private slots:
     void resetWithPortNeverOpened();
     void consolePrefixIsTimeOfDay();
     void consoleKeepsNewestLines();
+    void unseenWindowDrawsNothing_data();
+    void unseenWindowDrawsNothing();
 
     // The serial link over a pseudo-terminal
     void openAndCloseLink();
@@ -571,6 +595,68 @@ void TestWindow::consoleKeepsNewestLines()
     QVERIFY(all.size() <= Widget::ConsoleMaxLines);
     QCOMPARE(all.last().mid(PrefixLength), "Failed to open port " + path);
     QVERIFY(all.first().mid(PrefixLength).startsWith("Serial port error: "));
+}
+
+void TestWindow::unseenWindowDrawsNothing_data()
+{
+    QTest::addColumn<bool>("minimize");
+    QTest::addColumn<int>("records");
+    QTest::newRow("hidden") << false << 300;
+    QTest::newRow("minimized") << true << 300;
+    QTest::newRow("hidden past the console's cap") << false << Widget::ConsoleMaxLines + 500;
+}
+
+void TestWindow::unseenWindowDrawsNothing()
+{
+    QFETCH(bool, minimize);
+    QFETCH(int, records);
+    Widget* w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    int replots = 0;
+    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
+        connect(plot, &QCustomPlot::afterReplot, [&replots] { ++replots; });
+    // The points get a key the charts did not show before they were hidden.
+    Plotter::setElapsedSource([] { return qint64(60000); });
+
+    minimize ? w->showMinimized() : w->hide();
+    QStringList expected;
+    for (int i = 0; i < records; ++i) {
+        UART_RCV record = makeRecord(quint8(i), qint16(i), 0, 0, 0, 0, 0);
+        QVERIFY(QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, record)));
+        expected.append(RecordFormat::consoleLine(record)); // remapped in place
+    }
+    QTest::qWait(3 * Plotter::RedrawPeriodMs);
+    Plotter::setElapsedSource({});
+    QCOMPARE(replots, 0);
+    QVERIFY(console()->document()->isEmpty()); // nothing laid out either
+
+    // The first picture after that is the current one, not the one of a
+    // tick later.
+    QString consolePainted;
+    double keysPaintedTo = -1;
+    auto* yaw = child<Plotter>(w, "yaw_plotter")->findChild<QCustomPlot*>();
+    BeforePaint consolePaint(console()->viewport(), [&] {
+        if (consolePainted.isNull())
+            consolePainted = console()->document()->lastBlock().text();
+    });
+    BeforePaint chartPaint(yaw, [&] {
+        qDebug() << "paint" << yaw->xAxis->range().upper << replots;
+        if (keysPaintedTo < 0)
+            keysPaintedTo = yaw->xAxis->range().upper;
+    });
+    minimize ? w->showNormal() : w->show();
+    QTRY_VERIFY(!consolePainted.isNull() && keysPaintedTo >= 0);
+    QCOMPARE(consolePainted.mid(PrefixLength), expected.last());
+    QCOMPARE(keysPaintedTo, 60.0);
+
+    // Every record kept, in order; past the cap the newest, no fewer than
+    // the console keeps.
+    const QStringList shown = messagesFrom(0);
+    QVERIFY(shown.size() >= qMin(records, Widget::ConsoleKeptLines));
+    QVERIFY(shown.size() <= Widget::ConsoleMaxLines);
+    QCOMPARE(shown, expected.mid(records - shown.size()));
+    QCOMPARE(yaw->graph(0)->dataCount(), records);
 }
 
 // ---------------------------------------- the serial link over a pseudo-terminal
