@@ -5,9 +5,11 @@
 // the CPU figures (getrusage of this process) are the window's alone.
 //
 //   bench_window console             the console's cap: memory and cost per line
-//   bench_window paced SECONDS       CPU share of a fresh window at the link's rate
-//                                    (run.sh runs it twice: as it is, and with
-//                                    QT_SCALE_FACTOR=2 for a high-density screen)
+//   bench_window paced SECONDS [shown]
+//                                    CPU share of a fresh window at the link's rate,
+//                                    then (unless "shown") minimized and hidden
+//                                    (run.sh runs it offscreen at 1x and 2x, under
+//                                    Xvfb and under a headless Wayland compositor)
 //   bench_window longrun N SECONDS   cost per record and RSS up to N records fed
 //                                    as fast as the window takes them, then the
 //                                    CPU share at the link's rate after them
@@ -24,6 +26,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTimer>
+#include <QWindow>
 #include <qcustomplot.h>
 
 #include <cmath>
@@ -195,6 +198,23 @@ public:
 
     qint64 lastSeen() const { return seen; }
 
+    // Shows, minimizes or hides the window, and lets the window system
+    // catch up.
+    void setWindowState(const QString& state)
+    {
+        if (state == "minimized")
+            window.showMinimized();
+        else if (state == "hidden")
+            window.hide();
+        else
+            window.showNormal();
+        QElapsedTimer settle;
+        settle.start();
+        while (state == "shown" && !window.windowHandle()->isExposed() && settle.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        idleShare(500);
+    }
+
 private:
     void noteProgress()
     {
@@ -248,17 +268,28 @@ void printShare(const char* what, const Bench::Cost& cost)
                 cost.cpuSeconds / cost.wallSeconds * 100.0, cost.cpuSeconds, cost.wallSeconds);
 }
 
-int paced(Bench& bench, int seconds)
+int paced(Bench& bench, int seconds, bool shownOnly)
 {
-    std::printf("%-58s %6.1f %% of one core\n", "paced: idle, port open, no data (3 s)",
+    const QString where = QString("%1, %2x").arg(QGuiApplication::platformName()).arg(qApp->devicePixelRatio());
+    bench.setWindowState("shown");
+    std::printf("%-58s %6.1f %% of one core\n", qPrintable("paced: idle, port open, no data (3 s, " + where + ")"),
                 bench.idleShare(3000) * 100.0);
     const qint64 n = qint64(seconds * LinkRecordsPerSecond);
-    const Bench::Cost cost = bench.feed(Command::Paced, 0, n);
-    printShare(qPrintable(QString("paced: fresh window at %1x, %2 records/s for %3 s")
-                              .arg(qApp->devicePixelRatio())
-                              .arg(LinkRecordsPerSecond, 0, 'f', 1)
-                              .arg(seconds)),
-               cost);
+    qint64 fed = 0;
+    // The window as the user sees it, then as nobody does: minimized, and
+    // hidden, where nothing should be drawn at all.
+    for (const char* state : {"shown", "minimized", "hidden"}) {
+        bench.setWindowState(state);
+        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+        fed += n;
+        printShare(qPrintable(QString("paced: %1 (%2), %3 records/s for %4 s")
+                                  .arg(state, where)
+                                  .arg(LinkRecordsPerSecond, 0, 'f', 1)
+                                  .arg(seconds)),
+                   cost);
+        if (shownOnly)
+            break;
+    }
     return 0;
 }
 
@@ -417,11 +448,11 @@ int main(int argc, char** argv)
         QApplication app(argc, argv);
         Bench bench(pty, commands[1]);
         if (mode == "paced")
-            status = paced(bench, argc > 2 ? atoi(argv[2]) : 20);
+            status = paced(bench, argc > 2 ? atoi(argv[2]) : 20, argc > 3 && QString(argv[3]) == "shown");
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
-            std::fprintf(stderr, "usage: bench_window console | paced SECONDS | longrun RECORDS SECONDS\n");
+            std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};
