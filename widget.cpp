@@ -109,6 +109,9 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
 Widget::~Widget()
 {
+    // Closed here rather than by the port's own destructor, so that the
+    // device is left raw for whoever opens it next.
+    PortLink::close(*serialPort);
     delete ui;
     delete parser;
 }
@@ -147,7 +150,7 @@ void Widget::on_connect_button_clicked()
 
 void Widget::closePort()
 {
-    serialPort->close();
+    PortLink::close(*serialPort);
     ui->connect_button->setText("Open");
     printToConsole(QString("Port %1 closed").arg(serialPort->portName()));
 }
@@ -179,6 +182,10 @@ void Widget::handleError(QSerialPort::SerialPortError error)
             return;
         break;
     case QSerialPort::ResourceError:
+        // Qt 6 now and then reports a hung-up tty this way instead of as a
+        // read error; the console then says the same as for the read error.
+        if (PortLink::hungUp(*serialPort))
+            printToConsole(QString("Serial port error: %1").arg(PortLink::HungUpText));
         break;
     case QSerialPort::WriteError:
         // The serial port retries a failed write on every turn of the event
