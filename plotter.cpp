@@ -124,7 +124,7 @@ void Plotter::followTick(QTimer* tick)
 {
     delete redrawTimer;
     redrawTimer = nullptr;
-    connect(tick, &QTimer::timeout, this, &Plotter::realtimeDataSlot);
+    connect(tick, SIGNAL(timeout()), this, SLOT(realtimeDataSlot()));
 }
 
 void Plotter::setExposed(bool exposed)
