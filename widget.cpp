@@ -168,7 +168,10 @@ void Widget::closePort()
 
 void Widget::readSerial()
 {
-    const QByteArray bytes = serialPort->readAll();
+    // Exactly what is buffered, in one piece: readAll() reads through a
+    // scratch buffer of the port's full read size, allocated and copied for
+    // every read, which for a frame or two costs more than parsing them.
+    const QByteArray bytes = serialPort->read(serialPort->bytesAvailable());
     if (bytes.isEmpty())
         return;
     holdingLines = true;
