@@ -79,6 +79,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     // A record is one line, whatever the font, the scale or its values: a
     // line wider than the console scrolls sideways instead of wrapping.
     ui->console->setLineWrapMode(QPlainTextEdit::NoWrap);
+    followNewestLines();
     ui->console->setMaximumBlockCount(ConsoleMaxLines);
     consoleRepaintHold = new QTimer(this);
     consoleRepaintHold->setSingleShot(true);
@@ -257,6 +258,21 @@ void Widget::sendReset()
         return;
     serialPort->write(QString(ResetCommand).toLocal8Bit());
     printToConsole(QString("SerialPort TX: ") + ResetCommand);
+}
+
+void Widget::followNewestLines()
+{
+    // The view stays on the newest line while it is at the end, and stays
+    // where it is once the user scrolls up. The console's own following
+    // looks only at the moment of an append; without wrapping, its height
+    // in lines is known only later, and it would stop following.
+    QScrollBar* scroll = ui->console->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this,
+            [this, scroll](int value) { followingNewest = value == scroll->maximum(); });
+    connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+        if (followingNewest)
+            scroll->setValue(maximum);
+    });
 }
 
 void Widget::printToConsole(const QString& message)

@@ -61,6 +61,7 @@ private slots:
 
 private:
     void showLogo();
+    void followNewestLines();
     void printToConsole(const QString& message);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
@@ -85,6 +86,7 @@ private:
     // The console repaints at most once per this timer's period, like the
     // charts: a repaint per read would otherwise happen ~600 times a second.
     QTimer* consoleRepaintHold = nullptr;
+    bool followingNewest = true;
 };
 
 #endif // WIDGET_H
