@@ -54,9 +54,12 @@ bool parseFixed(const char* p, const char* end, int decimals, qint64& value)
         ++p;
     qint64 magnitude = 0;
     int integerDigits = 0;
-    for (; p < end && isDigit(*p); ++p, ++integerDigits)
+    for (; p < end && isDigit(*p); ++p) {
+        if (++integerDigits > MaxIntegerDigits)
+            return false;
         magnitude = magnitude * 10 + (*p - '0');
-    if (integerDigits == 0 || integerDigits > MaxIntegerDigits)
+    }
+    if (integerDigits == 0)
         return false;
     int fractionDigits = 0;
     if (p < end && *p == '.') {
@@ -285,7 +288,7 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
     constexpr qint64 Min16 = std::numeric_limits<qint16>::min(), Max16 = std::numeric_limits<qint16>::max();
     constexpr Spec index {0, 0, 255}, angle {2, Min16, Max16}, mg {0, Min16, Max16};
     // What -32768 and 32767 mg come to.
-    constexpr Spec ms2 {3, -321344, 321334};
+    constexpr Spec ms2 {3, -321344, 321335};
     const Spec specs[] = {index, angle, angle, angle, mg, mg, mg, ms2, ms2, ms2};
     qint64 values[RecordCsv::FieldCount] = {};
     for (int field = Index; field < RecordCsv::FieldCount; ++field) {
