@@ -60,6 +60,7 @@ private slots:
     void updateData(UART_RCV& data);
 
 private:
+    void showLogo();
     void printToConsole(const QString& message);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
