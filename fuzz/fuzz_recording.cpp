@@ -71,9 +71,8 @@ QByteArray writeRows(const std::vector<Recording::Row>& rows, bool timed, int of
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i > 0)
             ms += rows[i].gapMs;
-        const QByteArray hostTime =
-            timed ? QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds).toString(Qt::ISODateWithMs).toLatin1()
-                  : QByteArray();
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSeconds);
+        const QByteArray hostTime = timed ? when.toString(Qt::ISODateWithMs).toLatin1() : QByteArray();
         UART_RCV shown = rows[i].record;
         RecordFormat::remap(shown);
         RecordCsv::appendRow(out, hostTime, shown);
@@ -91,7 +90,8 @@ void checkRoundTrip(const std::vector<Recording::Row>& rows, bool timed, int off
         std::fprintf(stderr, "%s\n", qPrintable(again.errorText()));
         fail("the writer's own text was refused");
     }
-    check(again.kind() == Recording::Kind::Csv && again.isTimed() == timed, "the writer's text read as another kind");
+    check(again.kind() == Recording::Kind::Csv && again.isTimed() == timed,
+          "the writer's text read as another kind");
     check(again.rows().size() == rows.size(), "the writer's rows read back to another number");
     for (size_t i = 0; i < rows.size(); ++i) {
         check(sameRecord(again.rows()[i].record, rows[i].record), "a written record read back differently");

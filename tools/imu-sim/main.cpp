@@ -339,6 +339,50 @@ QByteArray garbageBytes(SeededRandom& random)
     return bytes;
 }
 
+// The faults the options ask for, drawn for each frame from their own
+// seeded streams, so that the same seed gives the same faults.
+class Faults
+{
+public:
+    explicit Faults(const SimOptions& options)
+        : options(options), chances(options.seed ^ 0x6661756C74730000ull),
+          garbage(options.seed ^ 0x6761726261676500ull)
+    {
+    }
+
+    // The bytes that go out for a record, and its fate: "sent", "corrupt"
+    // or "dropped".
+    QByteArray apply(const UART_RCV& record, const char*& fate, Counts& counts)
+    {
+        const bool dropped = chances.chance(options.drop);
+        const bool corrupt = chances.chance(options.corrupt);
+        const bool withGarbage = chances.chance(options.garbage);
+        QByteArray bytes;
+        if (withGarbage) {
+            bytes = garbageBytes(garbage);
+            counts.garbage += quint64(bytes.size());
+        }
+        if (dropped) {
+            fate = "dropped";
+            ++counts.dropped;
+        } else if (corrupt) {
+            fate = "corrupt";
+            ++counts.corrupted;
+            bytes.append(FrameEncoder::corruptFrame(record));
+        } else {
+            fate = "sent";
+            ++counts.sent;
+            bytes.append(FrameEncoder::frame(record));
+        }
+        return bytes;
+    }
+
+private:
+    const SimOptions& options;
+    SeededRandom chances;
+    SeededRandom garbage;
+};
+
 // A raw capture is played byte for byte: it has no frames of its own to
 // fault or to log. Names the first option that asks for that, if any.
 QString optionUnfitForCapture(const SimOptions& options)
@@ -398,7 +442,8 @@ int main(int argc, char* argv[])
         }
         const QString unfit = optionUnfitForCapture(options);
         if (recording.kind() == Recording::Kind::Capture && !unfit.isEmpty()) {
-            std::fprintf(stderr, "imu-sim: %s does not apply to a raw capture (%s is played byte for byte; see --help)\n",
+            std::fprintf(stderr,
+                         "imu-sim: %s does not apply to a raw capture (%s is played byte for byte; see --help)\n",
                          qPrintable(unfit), qPrintable(options.replay));
             return 2;
         }
@@ -486,8 +531,7 @@ int main(int argc, char* argv[])
         source = std::make_unique<MotionSource>(options.seed, motionRate, period);
     }
 
-    SeededRandom faults(options.seed ^ 0x6661756C74730000ull);
-    SeededRandom garbage(options.seed ^ 0x6761726261676500ull);
+    Faults faults(options);
     HostInput input;
     Counts counts;
     qint64 generated = 0;
@@ -576,36 +620,18 @@ int main(int argc, char* argv[])
                     + "; the port stays open, and the reset command plays it again");
             continue;
         }
-        QByteArray bytes;
+        QByteArray bytes = frame.bytes;
         const char* fate = "sent";
-        bool dropped = false;
-        if (!frame.bytes.isEmpty()) {
-            ++counts.sent;
-            bytes = frame.bytes;
-        } else {
+        if (bytes.isEmpty()) {
             const UART_RCV& record = frame.record;
-            dropped = faults.chance(options.drop);
-            const bool corrupt = faults.chance(options.corrupt);
-            const bool withGarbage = faults.chance(options.garbage);
-            if (withGarbage) {
-                bytes = garbageBytes(garbage);
-                counts.garbage += quint64(bytes.size());
-            }
-            if (dropped) {
-                fate = "dropped";
-                ++counts.dropped;
-            } else if (corrupt) {
-                fate = "corrupt";
-                ++counts.corrupted;
-                bytes.append(FrameEncoder::corruptFrame(record));
-            } else {
-                ++counts.sent;
-                bytes.append(FrameEncoder::frame(record));
-            }
+            bytes = faults.apply(record, fate, counts);
             if (records)
                 std::fprintf(records, "%u,%d,%d,%d,%d,%d,%d,%s\n", unsigned(record.index), record.angle1,
                              record.angle2, record.angle3, record.accel1, record.accel2, record.accel3, fate);
+        } else {
+            ++counts.sent;
         }
+        const bool dropped = std::strcmp(fate, "dropped") == 0;
         if (!bytes.isEmpty() && !sink->send(bytes) && !dropped)
             ++counts.lost;
 

@@ -44,8 +44,8 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
     const QCommandLineOption replay("replay", "", "FILE");
     const QCommandLineOption speed("speed", "", "X");
     const QCommandLineOption loop("loop", "");
-    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port, replay, speed,
-                       loop});
+    parser.addOptions(
+        {help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port, replay, speed, loop});
 
     if (!parser.parse(arguments)) {
         error = parser.errorText();

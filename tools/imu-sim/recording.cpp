@@ -135,16 +135,32 @@ bool parseHostTime(const char* p, const char* end, qint64& ms)
     return true;
 }
 
+// One line of the file: its text without the line end ("\n", or "\r\n"
+// as a text editor on another system may write it), and where the next
+// begins.
+struct Line
+{
+    const char* begin;
+    const char* end;
+    const char* next;
+};
+
+Line lineAt(const char* p, const char* fileEnd)
+{
+    const char* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(fileEnd - p)));
+    Line line {p, newline ? newline : fileEnd, newline ? newline + 1 : fileEnd};
+    if (line.end > line.begin && line.end[-1] == '\r')
+        --line.end;
+    return line;
+}
+
 // A first line of text that is not the header: a CSV with a wrong header,
 // rather than binary junk.
-bool looksLikeText(const char* data, const char* end)
+bool looksLikeText(const Line& first)
 {
-    const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
-    if (!lineEnd)
-        lineEnd = end;
-    if (lineEnd == data)
+    if (first.end == first.begin)
         return false;
-    for (const char* p = data; p < lineEnd; ++p) {
+    for (const char* p = first.begin; p < first.end; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F)
             return false;
@@ -192,16 +208,12 @@ bool Recording::read(const char* data, qint64 size)
         return fail(1, QStringLiteral("the file is empty"));
 
     const char* end = data + size;
-    const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', size_t(size)));
-    const char* next = lineEnd ? lineEnd + 1 : end;
-    if (!lineEnd)
-        lineEnd = end;
-    if (lineEnd > data && lineEnd[-1] == '\r')
-        --lineEnd;
+    const Line first = lineAt(data, end);
     const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
-    if (lineEnd - data == header.size() && std::memcmp(data, header.constData(), size_t(header.size())) == 0) {
+    if (first.end - first.begin == header.size()
+        && std::memcmp(data, header.constData(), size_t(header.size())) == 0) {
         fileKind = Kind::Csv;
-        return readCsv(next, end);
+        return readCsv(first.next, end);
     }
     if (holdsFrame(data, size)) {
         fileKind = Kind::Capture;
@@ -209,7 +221,7 @@ bool Recording::read(const char* data, qint64 size)
         captureBytes = size;
         return true;
     }
-    if (looksLikeText(data, end))
+    if (looksLikeText(first))
         return fail(1, QStringLiteral("not a recording: the first line is not the header %1")
                            .arg(QString::fromLatin1(header)));
     return fail(1, QStringLiteral("neither a recording (no header) nor a capture (no valid frame)"));
@@ -222,21 +234,16 @@ bool Recording::readCsv(const char* data, const char* end)
         ++lines;
     csvRows.reserve(lines + 1);
 
-    line = 2;
+    lineNumber = 2;
     qint64 previousMs = 0;
-    for (const char* p = data; p < end; ++line) {
-        const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-        const char* next = lineEnd ? lineEnd + 1 : end;
-        if (!lineEnd)
-            lineEnd = end;
-        if (lineEnd > p && lineEnd[-1] == '\r')
-            --lineEnd;
-        if (!readRow(p, lineEnd, previousMs))
+    for (const char* p = data; p < end; ++lineNumber) {
+        const Line row = lineAt(p, end);
+        if (!readRow(row.begin, row.end, previousMs))
             return false;
-        p = next;
+        p = row.next;
     }
     if (csvRows.empty())
-        return fail(line, QStringLiteral("the recording has no rows"));
+        return fail(lineNumber, QStringLiteral("the recording has no rows"));
 
     qint64 total = 0;
     for (std::size_t i = 1; i < csvRows.size(); ++i)
@@ -248,7 +255,7 @@ bool Recording::readCsv(const char* data, const char* end)
 bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
 {
     if (begin == end)
-        return fail(line, QStringLiteral("an empty line where a row was expected"));
+        return fail(lineNumber, QStringLiteral("an empty line where a row was expected"));
     const char* fields[RecordCsv::FieldCount + 1];
     int count = 0;
     for (const char* p = begin;; ++p) {
@@ -261,7 +268,8 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
         }
     }
     if (count != RecordCsv::FieldCount)
-        return fail(line, QStringLiteral("the row has %1 fields, expected %2").arg(count).arg(RecordCsv::FieldCount));
+        return fail(lineNumber,
+                    QStringLiteral("the row has %1 fields, expected %2").arg(count).arg(RecordCsv::FieldCount));
     fields[0] = begin;
     auto fieldEnd = [&](int field) { return field + 1 < RecordCsv::FieldCount ? fields[field + 1] - 1 : end; };
     auto name = [](int field) { return QString::fromLatin1(fieldNames().value(field)); };
@@ -271,11 +279,11 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
     if (csvRows.empty())
         timed = hasTime;
     else if (hasTime != timed)
-        return fail(line, timed ? QStringLiteral("host_time is empty, but the rows above have one")
+        return fail(lineNumber, timed ? QStringLiteral("host_time is empty, but the rows above have one")
                                 : QStringLiteral("host_time is given, but the rows above have none"));
     qint64 ms = 0;
     if (hasTime && !parseHostTime(fields[HostTime], fieldEnd(HostTime), ms))
-        return fail(line, QStringLiteral("host_time %1 is not a local time with milliseconds and UTC "
+        return fail(lineNumber, QStringLiteral("host_time %1 is not a local time with milliseconds and UTC "
                                          "offset, such as 2026-12-08T06:06:27.924+01:00")
                               .arg(text(HostTime)));
 
@@ -296,13 +304,14 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
         if (!parseFixed(fields[field], fieldEnd(field), spec.decimals, values[field])) {
             const QString decimals = spec.decimals ? QStringLiteral(" with at most %1 decimals").arg(spec.decimals)
                                                    : QString();
-            return fail(line, QStringLiteral("%1 %2 is not a number%3").arg(name(field), text(field), decimals));
+            return fail(lineNumber,
+                        QStringLiteral("%1 %2 is not a number%3").arg(name(field), text(field), decimals));
         }
         if (values[field] < spec.min || values[field] > spec.max) {
             auto shown = [&spec](qint64 v) {
                 return QString::number(double(v) / std::pow(10, spec.decimals), 'f', spec.decimals);
             };
-            return fail(line, QStringLiteral("%1 %2 is out of range (%3 to %4)")
+            return fail(lineNumber, QStringLiteral("%1 %2 is out of range (%3 to %4)")
                                   .arg(name(field), text(field), shown(spec.min), shown(spec.max)));
         }
     }
@@ -314,7 +323,7 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
     for (int axis = 0; axis < 3; ++axis) {
         const qint64 milliG = values[XMg + axis], thousandths = values[XMs2 + axis];
         if (qAbs(thousandths * 100000 - milliG * StandardGravityE5) > HalfThousandthE8)
-            return fail(line, QStringLiteral("%1 %2 does not match %3 %4, which gives %5")
+            return fail(lineNumber, QStringLiteral("%1 %2 does not match %3 %4, which gives %5")
                                   .arg(name(XMs2 + axis), text(XMs2 + axis), name(XMg + axis))
                                   .arg(milliG)
                                   .arg(RecordFormat::metresPerSecondSquared(qint16(milliG))));

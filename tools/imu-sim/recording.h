@@ -67,7 +67,7 @@ private:
     std::vector<Row> csvRows;
     const char* capture = nullptr;
     qint64 captureBytes = 0;
-    qint64 line = 0;
+    qint64 lineNumber = 0; // of the row being read
     qint64 faultLine = 0;
     QString fault;
 };
