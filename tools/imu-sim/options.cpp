@@ -171,9 +171,10 @@ bytes, 16-byte little-endian payload, additive checksum) to a new
 pseudo-terminal, whose path is the first line of standard output. Open that
 path in the monitor like any serial port. The simulator listens to the port:
 the reset command "$MIB,RESET*87" restarts the index at 0 and the motion from
-rest (a replay from its start); anything else the host sends is reported on standard error and ignored.
-When the host closes the port the simulator keeps sending, as a board on a
-cable does, and those frames are lost; the host may reopen the port any time.
+rest (a replay from its start); anything else the host sends is reported on
+standard error and ignored. When the host closes the port the simulator keeps
+sending, as a board on a cable does, and those frames are lost; the host may
+reopen the port any time.
 
 Options:
   --rate HZ             frames per second (default 100), or "max" to fill the
@@ -210,8 +211,8 @@ Options:
                         for a raw capture)
   --replay FILE         play FILE instead of the simulated motion: a CSV
                         recording (header host_time,index,yaw_deg,...,z_ms2,
-                        as imu-decode and the monitor write it) or a raw
-                        capture of the link's bytes (as --out writes it).
+                        as imu-decode writes it) or a raw capture of the
+                        link's bytes (as --out writes it).
                         Each row becomes its frame again: the monitor's
                         remapping undone, the three undecoded bytes 0. Rows
                         follow each other by their host_time gaps (rows of
