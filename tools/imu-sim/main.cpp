@@ -522,10 +522,13 @@ int main(int argc, char* argv[])
         const bool byHostTime = !options.rateGiven;
         const double steady = options.rateGiven && !options.rateMax ? period : 1.0 / LinkFramesPerSecond;
         auto replay = std::make_unique<ReplaySource>(recording, options.loop, steady, byHostTime);
-        logLine("replaying " + QFile::encodeName(options.replay) + ": "
-                + QByteArray::number(replay->frameCount())
-                + (recording.kind() == Recording::Kind::Csv ? " rows" : " frames' worth of captured bytes")
-                + (byHostTime && recording.isTimed() ? ", paced by host_time" : ", at a steady rate"));
+        QByteArray pace = " at " + QByteArray::number(qMin(options.speed / steady, LinkFramesPerSecond), 'f', 1)
+                          + " frames/s";
+        if (byHostTime && recording.isTimed())
+            pace = ", paced by host_time"
+                   + (options.speed != 1 ? " at speed " + QByteArray::number(options.speed) : QByteArray());
+        logLine("replaying " + QFile::encodeName(options.replay) + ": " + QByteArray::number(replay->frameCount())
+                + (recording.kind() == Recording::Kind::Csv ? " rows" : " frames' worth of captured bytes") + pace);
         source = std::move(replay);
     } else {
         source = std::make_unique<MotionSource>(options.seed, motionRate, period);
