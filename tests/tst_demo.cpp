@@ -2,6 +2,7 @@
 // The demo's simulated board in the monitor's window: listed first at start
 // and after every Scan, and Connect shows its records.
 
+#include "recordcsv.h"
 #include "simulatedboard.h"
 #include "widget.h"
 
@@ -50,6 +51,7 @@ private slots:
     void stopEndsTheSimulator();
     void simulatorEndsWithTheDemo();
     void helpNeedsNoDisplay();
+    void replayIsListedFirstOrRefused();
 };
 
 void TestDemo::simulatedPortIsListedFirst()
@@ -197,6 +199,33 @@ void TestDemo::helpNeedsNoDisplay()
     QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
     const QString help = demo.readAllStandardOutput();
     QVERIFY2(help.contains("--connect") && help.contains("Starts imu-sim"), qPrintable(help));
+}
+
+void TestDemo::replayIsListedFirstOrRefused()
+{
+    QTemporaryDir dir;
+    QFile good(dir.filePath("board.csv")), bad(dir.filePath("bad.csv"));
+    QByteArray csv = RecordCsv::Header;
+    RecordCsv::appendRow(csv, {}, {1, 100, -200, 0, 0, 0, 0});
+    QVERIFY(good.open(QIODevice::WriteOnly) && good.write(csv) == csv.size());
+    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(csv + "2,x\n") > 0);
+    good.close();
+    bad.close();
+
+    SimulatedBoard board;
+    QString error;
+    QVERIFY2(board.startReplay(SimulatedBoard::locateSimulator(), good.fileName(), error), qPrintable(error));
+    Widget window(nullptr, board.portSource(fakeSystemPorts));
+    QCOMPARE(items(window.findChild<QComboBox*>("ports_combobox")).value(0),
+             board.portPath() + ": Replay of board.csv");
+
+    // A file imu-sim refuses: its line, status 2, and no window.
+    QProcess demo;
+    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--replay", bad.fileName()});
+    QVERIFY(demo.waitForFinished(10000));
+    QCOMPARE(demo.exitCode(), 2);
+    const QString err = demo.readAllStandardError();
+    QVERIFY2(err.contains("imu-sim: " + bad.fileName() + ":3: the row has 2 fields"), qPrintable(err));
 }
 
 QTEST_MAIN(TestDemo)
