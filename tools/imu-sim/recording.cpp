@@ -179,22 +179,31 @@ bool Recording::load(const QString& filePath)
         return fail(0, QStringLiteral("cannot read it: it is a folder"));
     if (!file.open(QIODevice::ReadOnly))
         return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
-    // Mapped, a file of hundreds of megabytes costs no copy: the rows are
-    // read straight from the page cache, and a capture is sent from there.
+    // Mapped, a CSV of hundreds of megabytes costs no copy: its rows are
+    // read straight from the page cache into their compact form. A capture
+    // is copied out before it is sent: sending from the file itself would
+    // crash the simulator (SIGBUS) should the file be cut short meanwhile,
+    // as writing a new capture over it does.
     const qint64 size = file.size();
     if (!file.isSequential() && size > 0) {
         if (uchar* mapped = file.map(0, size)) {
-            const bool ok = read(reinterpret_cast<const char*>(mapped), size);
-            // The rows are copied out; only a capture is sent from the file.
-            if (!ok || fileKind == Kind::Csv)
-                file.unmap(mapped);
+            bool ok = read(reinterpret_cast<const char*>(mapped), size);
+            if (ok && fileKind == Kind::Capture) {
+                if (captureBytes > std::numeric_limits<int>::max()) {
+                    file.unmap(mapped);
+                    return fail(0, QStringLiteral("the capture is too large to replay (over 2 GiB)"));
+                }
+                content = QByteArray(capture, int(captureBytes));
+                ok = read(content.constData(), content.size());
+            }
+            file.unmap(mapped);
             return ok;
         }
     }
-    unmappable = file.readAll();
+    content = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
-    return read(unmappable.constData(), unmappable.size());
+    return read(content.constData(), content.size());
 }
 
 bool Recording::read(const char* data, qint64 size)

@@ -61,7 +61,7 @@ private:
 
     QString path;
     QFile file;
-    QByteArray unmappable; // the content of a file that cannot be mapped (a pipe)
+    QByteArray content; // the file held in memory: a pipe's, or a capture to send
     Kind fileKind = Kind::Csv;
     bool timed = false;
     std::vector<Row> csvRows;
