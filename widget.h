@@ -35,6 +35,7 @@ QList<PortEntry> systemSerialPorts();
 
 class QLineEdit;
 class QTimer;
+class Recorder;
 
 class Widget : public QWidget
 {
@@ -61,12 +62,14 @@ private slots:
 
 private:
     void printToConsole(const QString& message);
+    void printToConsole(const QString& message, qint64 msSinceEpoch);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
     static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();
     void closePort();
+    void setUpRecording();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -84,6 +87,7 @@ private:
     // The console repaints at most once per this timer's period, like the
     // charts: a repaint per read would otherwise happen ~600 times a second.
     QTimer* consoleRepaintHold = nullptr;
+    Recorder* recorder = nullptr;
 };
 
 #endif // WIDGET_H
