@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode on captures: the rows, the console lines, the counts, the
-// stopping rules and the command line.
+// stopping rules and the command line; and the window's recordings in the
+// same format.
 
+#include "pseudoterminal.h"
 #include "tst_decode_support.h"
+#include "widget.h"
 
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,6 +37,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void helpDescribesEveryOption();
+    void windowRecordsTheSameFormat();
 
 private:
     QString writeCapture(const QByteArray& bytes, const QString& name = QStringLiteral("capture.bin"));
@@ -368,5 +374,42 @@ void TestDecode::helpDescribesEveryOption()
     }
 }
 
-QTEST_GUILESS_MAIN(TestDecode)
+void TestDecode::windowRecordsTheSameFormat()
+{
+    // Recordings go to the Documents of a home made for the test.
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    PseudoTerminal pty;
+    QVERIFY(pty.isOpen());
+    Widget window(nullptr, [port = pty.slavePath()] { return QList<PortEntry> {{port, QString()}}; });
+    auto* console = window.findChild<QPlainTextEdit*>(QStringLiteral("console"));
+    window.findChild<QPushButton*>(QStringLiteral("connect_button"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
+
+    QRandomGenerator random(20261209);
+    QVector<UART_RCV> records;
+    for (int i = 0; i < 400; ++i) {
+        auto value = [&] { return int(random.bounded(65536u)) - 32768; };
+        records.append(record(i, value(), value(), value(), value(), value(), value()));
+    }
+    const QByteArray bytes = QByteArray("\x01\xAA\x02", 3) + capture(records);
+    QVERIFY(pty.write(bytes));
+    QTRY_COMPARE(console->toPlainText().count(QStringLiteral("] Ind: ")), records.size());
+    window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
+    QTRY_VERIFY(console->toPlainText().contains(QStringLiteral("] Recording stopped: ")));
+
+    const QString text = console->toPlainText();
+    const int from = text.indexOf(QStringLiteral("] Recording to ")) + 15;
+    const QStringList recorded = readLines(text.mid(from, text.indexOf(QLatin1Char('\n'), from) - from));
+    const QStringList decoded = runDecoder({writeCapture(bytes)}).outLines();
+    QCOMPARE(recorded.size(), records.size() + 1);
+    QCOMPARE(recorded.first(), decoded.first());
+    for (int i = 1; i < recorded.size(); ++i) {
+        const auto [time, rest] = splitHostTime(recorded.at(i));
+        QVERIFY2(hostTimePattern().match(time).hasMatch(), qPrintable(time));
+        QCOMPARE(rest, splitHostTime(decoded.at(i)).second);
+    }
+}
+
+QTEST_MAIN(TestDecode)
 #include "tst_decode.moc"
