@@ -340,6 +340,9 @@ void TestDecode::badArguments_data()
     QTest::newRow("duration zero") << QStringList{"--duration", "0", real} << "--duration";
     QTest::newRow("duration nan") << QStringList{"--duration", "nan", real} << "--duration";
     QTest::newRow("repeated option") << QStringList{"--count", "1", "--count", "2", real} << "more than once";
+    QTest::newRow("raw without port") << QStringList{"--raw", "raw.bin", real} << "--raw needs --port";
+    QTest::newRow("raw is the output") << QStringList{"--port", "/dev/null", "--raw", "a.csv", "-o", "./a.csv"}
+                                       << "same file";
     QTest::newRow("port missing") << QStringList{"--port", "/dev/no-such-serial-port"} << "no-such-serial-port";
     QTest::newRow("port is not a tty") << QStringList{"--port", real} << "cannot open port";
     QTest::newRow("output folder missing") << QStringList{real, "-o", dir.filePath("none/out.csv")} << "none/out.csv";
@@ -368,7 +371,7 @@ void TestDecode::helpDescribesEveryOption()
         const Result result = runDecoder({flag});
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.err.isEmpty());
-        for (const char* option : {"--port", "--output", "-o", "--format", "csv", "console", "--count",
+        for (const char* option : {"--port", "--output", "-o", "--raw", "--format", "csv", "console", "--count",
                                    "--duration", "SIGTERM", "Exit status"})
             QVERIFY2(result.out.contains(option), option);
     }

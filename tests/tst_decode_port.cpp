@@ -22,6 +22,7 @@ private slots:
     void cablePulledSoonAfterABurst();
     void sigtermEndsTheRecordingWithTheSummary();
     void countAndDurationEndARecording();
+    void rawKeepsTheBytesExactly();
 
 private:
     // Starts the decoder on the pty and waits until its header is in the
@@ -201,6 +202,49 @@ void TestDecodePort::countAndDurationEndARecording()
     QVERIFY2(summary.valid, qPrintable(quietErr.value(0)));
     QCOMPARE(summary.records, 0ull);
     QCOMPARE(summary.framesPerSecond, 0.0);
+}
+
+void TestDecodePort::rawKeepsTheBytesExactly()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isOpen());
+    const QString output = dir.filePath(QStringLiteral("link.csv"));
+    const QString raw = dir.filePath(QStringLiteral("link.bin"));
+    QProcess process;
+    QVERIFY(startRecorder(process, pty, output, {QStringLiteral("--raw"), raw}));
+    // A faulty link: noise, a corrupt frame, a frame cut off at the end.
+    const QByteArray stream = QByteArray("\x13\xAA\x37", 3) + capture(frames(0, 200))
+                              + FrameEncoder::corruptFrame(frames(200, 1).first()) + capture(frames(201, 99))
+                              + FrameEncoder::frame(frames(300, 1).first()).left(7);
+    for (int offset = 0; offset < stream.size(); offset += 500)
+        QVERIFY(pty.write(stream.mid(offset, 500)));
+    QTRY_COMPARE_WITH_TIMEOUT(readLines(output).size(), 300, 10000);
+    pty.close();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 3);
+    QFile kept(raw);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), stream);
+
+    // Replayed, the capture gives the same records.
+    const QStringList live = readLines(output);
+    const QStringList replayed = runDecoder({raw}).outLines();
+    QCOMPARE(replayed.size(), live.size());
+    for (int i = 1; i < live.size(); ++i)
+        QCOMPARE(splitHostTime(replayed.at(i)).second, splitHostTime(live.at(i)).second);
+
+    // A raw file that cannot be written ends the recording as a failed output.
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    PseudoTerminal full;
+    QVERIFY(full.isOpen());
+    QProcess failing;
+    QVERIFY(startRecorder(failing, full, dir.filePath(QStringLiteral("full.csv")),
+                          {QStringLiteral("--raw"), QStringLiteral("/dev/full")}));
+    QVERIFY(full.write(capture(frames(0, 10))));
+    QVERIFY(failing.waitForFinished(10000));
+    QCOMPARE(failing.exitCode(), 1);
+    QVERIFY(failing.readAllStandardError().contains("cannot write '/dev/full'"));
 }
 
 QTEST_GUILESS_MAIN(TestDecodePort)
