@@ -11,6 +11,9 @@
 //   bench_window longrun N SECONDS   cost per record and RSS up to N records fed
 //                                    as fast as the window takes them, then the
 //                                    CPU share at the link's rate after them
+//   bench_window recording SECONDS   CPU share at the link's rate without and
+//                                    with a recording (to a file in a temporary
+//                                    home's Documents), after a warm-up
 #include "frameencoder.h"
 #include "highdpi.h"
 #include "plotter.h"
@@ -18,11 +21,14 @@
 #include "widget.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <qcustomplot.h>
 
@@ -195,6 +201,8 @@ public:
 
     qint64 lastSeen() const { return seen; }
 
+    void clickRecord() { window.findChild<QPushButton*>("record_pb")->click(); }
+
 private:
     void noteProgress()
     {
@@ -341,6 +349,33 @@ int longrun(Bench& bench, qint64 total, int seconds)
     return 0;
 }
 
+int recording(Bench& bench, int seconds)
+{
+    // The console and the charts full, as in any run longer than a few seconds.
+    const qint64 warmUp = qint64(12 * LinkRecordsPerSecond);
+    bench.feed(Command::Paced, 0, warmUp);
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond);
+    const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
+
+    const Bench::Cost plain = bench.feed(Command::Paced, warmUp, n);
+    printShare(qPrintable("recording: none, " + rate), plain);
+    bench.clickRecord();
+    const Bench::Cost recorded = bench.feed(Command::Paced, warmUp + n, n);
+    bench.clickRecord();
+    printShare(qPrintable("recording: to a file, " + rate), recorded);
+    const double added = recorded.cpuSeconds / recorded.wallSeconds - plain.cpuSeconds / plain.wallSeconds;
+    std::printf("%-58s %+6.1f %% of one core (target <= 2)\n", "recording: what recording adds", added * 100.0);
+
+    bench.idleShare(1000); // the file closed on the writer's thread
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Telvorin IMU";
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files)) {
+        QFile csv(file.filePath());
+        const qint64 rows = csv.open(QIODevice::ReadOnly) ? csv.readAll().count('\n') - 1 : -1;
+        std::printf("%-58s %8lld rows (%lld records fed)\n", "recording: the file holds", rows, n);
+    }
+    return 0;
+}
+
 // The console alone at its cap: what 10,000 lines hold, and what one more
 // line costs once the oldest must go.
 int console()
@@ -412,16 +447,26 @@ int main(int argc, char** argv)
     ::close(commands[0]);
     ::close(done[1]);
 
+    // Recordings go to the Documents of a home made for the run.
+    QTemporaryDir home;
+    if (mode == "recording") {
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
     int status = 0;
     {
         QApplication app(argc, argv);
         Bench bench(pty, commands[1]);
         if (mode == "paced")
             status = paced(bench, argc > 2 ? atoi(argv[2]) : 20);
+        else if (mode == "recording")
+            status = recording(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
-            std::fprintf(stderr, "usage: bench_window console | paced SECONDS | longrun RECORDS SECONDS\n");
+            std::fprintf(stderr, "usage: bench_window console | paced SECONDS | longrun RECORDS SECONDS"
+                                 " | recording SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};
