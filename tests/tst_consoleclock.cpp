@@ -11,9 +11,6 @@
 
 #include <ctime>
 
-// UTC+1, UTC+2 from the last Sunday of March 02:00 to the last of October 03:00.
-const char* const CentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
-
 class TestConsoleClock : public QObject
 {
     Q_OBJECT
@@ -35,17 +32,14 @@ private:
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
         return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
     }
-    static void setZone(const char* zone)
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
 };
 
 void TestConsoleClock::initTestCase()
 {
-    // Zones as rules, so no zone files are needed.
-    setZone(CentralEurope);
+    // Central European time as a rule, so no zone files are needed: UTC+1,
+    // UTC+2 from the last Sunday of March 02:00 to the last of October 03:00.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
     QCOMPARE(QDateTime::fromSecsSinceEpoch(0).offsetFromUtc(), 3600);
 }
 
@@ -55,21 +49,13 @@ void TestConsoleClock::matchesLocalTime_data()
     QTest::addColumn<qint64>("toMs");
     QTest::addColumn<qint64>("stepMs");
     QTest::addColumn<int>("offsetChangeSeconds");
-    QTest::addColumn<QByteArray>("zone");
     const qint64 springForward = QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
     const qint64 fallBack = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
     const qint64 midnight = QDateTime(QDate(2026, 12, 31), QTime(23, 0), Qt::UTC).toMSecsSinceEpoch();
-    const QByteArray cet(CentralEurope);
-    QTest::newRow("clocks go forward") << springForward - 3000 << springForward + 3000 << qint64(7) << 3600 << cet;
-    QTest::newRow("clocks go back") << fallBack - 3000 << fallBack + 3000 << qint64(7) << -3600 << cet;
-    QTest::newRow("local midnight, new year") << midnight - 3000 << midnight + 3000 << qint64(7) << 0 << cet;
-    QTest::newRow("before 1970") << qint64(-90061001) << qint64(-90055000) << qint64(13) << 0 << cet;
-    // The host time says Z for UTC; west of it, an offset of -02:30 / -03:30
-    // (clocks go back at 02:00 local, 04:30 UTC).
-    QTest::newRow("UTC") << midnight - 1500 << midnight + 1500 << qint64(7) << 0 << QByteArray("UTC0");
-    const qint64 westBack = fallBack + 12600000;
-    QTest::newRow("half hour west, clocks go back")
-        << westBack - 1500 << westBack + 1500 << qint64(7) << -3600 << QByteArray("NST3:30NDT,M3.2.0,M10.5.0/2");
+    QTest::newRow("clocks go forward") << springForward - 3000 << springForward + 3000 << qint64(7) << 3600;
+    QTest::newRow("clocks go back") << fallBack - 3000 << fallBack + 3000 << qint64(7) << -3600;
+    QTest::newRow("local midnight, new year") << midnight - 3000 << midnight + 3000 << qint64(7) << 0;
+    QTest::newRow("before 1970") << qint64(-90061001) << qint64(-90055000) << qint64(13) << 0;
 }
 
 void TestConsoleClock::matchesLocalTime()
@@ -78,8 +64,6 @@ void TestConsoleClock::matchesLocalTime()
     QFETCH(qint64, toMs);
     QFETCH(qint64, stepMs);
     QFETCH(int, offsetChangeSeconds);
-    QFETCH(QByteArray, zone);
-    setZone(zone.constData());
     QCOMPARE(QDateTime::fromMSecsSinceEpoch(toMs).offsetFromUtc()
                  - QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc(),
              offsetChangeSeconds);
@@ -89,7 +73,6 @@ void TestConsoleClock::matchesLocalTime()
         QCOMPARE(clock.at(ms), expected(ms));
         QCOMPARE(hostClock.at(ms), expectedHostTime(ms));
     }
-    setZone(CentralEurope);
 }
 
 void TestConsoleClock::randomInstantsMatchLocalTime()

@@ -390,20 +390,18 @@ void TestDecode::windowRecordsTheSameFormat()
     window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
 
     QRandomGenerator random(20261209);
+    auto value = [&] { return int(random.bounded(65536u)) - 32768; };
     QVector<UART_RCV> records;
-    for (int i = 0; i < 400; ++i) {
-        auto value = [&] { return int(random.bounded(65536u)) - 32768; };
+    for (int i = 0; i < 400; ++i)
         records.append(record(i, value(), value(), value(), value(), value(), value()));
-    }
     const QByteArray bytes = QByteArray("\x01\xAA\x02", 3) + capture(records);
     QVERIFY(pty.write(bytes));
     QTRY_COMPARE(console->toPlainText().count(QStringLiteral("] Ind: ")), records.size());
     window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
     QTRY_VERIFY(console->toPlainText().contains(QStringLiteral("] Recording stopped: ")));
 
-    const QString text = console->toPlainText();
-    const int from = text.indexOf(QStringLiteral("] Recording to ")) + 15;
-    const QStringList recorded = readLines(text.mid(from, text.indexOf(QLatin1Char('\n'), from) - from));
+    const QDir folder(dir.filePath(QStringLiteral("Documents/Telvorin IMU")));
+    const QStringList recorded = readLines(folder.entryInfoList(QDir::Files).value(0).filePath());
     const QStringList decoded = runDecoder({writeCapture(bytes)}).outLines();
     QCOMPARE(recorded.size(), records.size() + 1);
     QCOMPARE(recorded.first(), decoded.first());

@@ -218,7 +218,8 @@ void TestDecodePort::rawKeepsTheBytesExactly()
                               + FrameEncoder::frame(frames(300, 1).first()).left(7);
     for (int offset = 0; offset < stream.size(); offset += 500)
         QVERIFY(pty.write(stream.mid(offset, 500)));
-    QTRY_COMPARE_WITH_TIMEOUT(readLines(output).size(), 300, 10000);
+    // All of it received (and flushed) before the cable goes.
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(raw).size(), qint64(stream.size()), 10000);
     pty.close();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 3);
@@ -229,22 +230,10 @@ void TestDecodePort::rawKeepsTheBytesExactly()
     // Replayed, the capture gives the same records.
     const QStringList live = readLines(output);
     const QStringList replayed = runDecoder({raw}).outLines();
+    QCOMPARE(live.size(), 300);
     QCOMPARE(replayed.size(), live.size());
     for (int i = 1; i < live.size(); ++i)
         QCOMPARE(splitHostTime(replayed.at(i)).second, splitHostTime(live.at(i)).second);
-
-    // A raw file that cannot be written ends the recording as a failed output.
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full here");
-    PseudoTerminal full;
-    QVERIFY(full.isOpen());
-    QProcess failing;
-    QVERIFY(startRecorder(failing, full, dir.filePath(QStringLiteral("full.csv")),
-                          {QStringLiteral("--raw"), QStringLiteral("/dev/full")}));
-    QVERIFY(full.write(capture(frames(0, 10))));
-    QVERIFY(failing.waitForFinished(10000));
-    QCOMPARE(failing.exitCode(), 1);
-    QVERIFY(failing.readAllStandardError().contains("cannot write '/dev/full'"));
 }
 
 QTEST_GUILESS_MAIN(TestDecodePort)
