@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace PortLink {
 
@@ -18,6 +21,29 @@ void prepare(QSerialPort& port)
     QT_WARNING_POP
 #else
     Q_UNUSED(port)
+#endif
+}
+
+void close(QSerialPort& port)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 always puts back, as it closes, the settings the tty had when it
+    // was opened: cooked, for a device nobody had set raw. A duplicate of its
+    // descriptor keeps the tty open through that close, so the raw settings
+    // go back on the same open file before the last close. Nothing is opened
+    // a second time: no extra DTR change at the board, no lock taken. Once
+    // raw, the next open saves raw settings, and its close puts those back.
+    termios raw {};
+    int keep = -1;
+    if (port.isOpen() && ::tcgetattr(int(port.handle()), &raw) == 0)
+        keep = ::fcntl(int(port.handle()), F_DUPFD_CLOEXEC, 0);
+    port.close();
+    if (keep >= 0) {
+        ::tcsetattr(keep, TCSANOW, &raw);
+        ::close(keep);
+    }
+#else
+    port.close();
 #endif
 }
 

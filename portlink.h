@@ -15,6 +15,11 @@ namespace PortLink {
 // make the next open echo the board's own frames back to it.
 void prepare(QSerialPort& port);
 
+// Closes the port and leaves its tty raw, as it was while open, whichever
+// toolkit version does the closing: the next open then finds nothing that
+// echoes. Safe on a port that is not open.
+void close(QSerialPort& port);
+
 // Right after a successful open. Bytes that arrived before the link was raw
 // were echoed and edited by the terminal's line handling: the echo still
 // queued for the board and the mangled input are both dropped.

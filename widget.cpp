@@ -8,7 +8,6 @@
 #include "recordformat.h"
 
 #include <QDateTime>
-#include <QIcon>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -39,12 +38,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 {
     ui->setupUi(this);
 
-    // As an icon, the logo is drawn from logo@2x.png on a high-density
-    // screen; the label keeps the logo's size in device-independent pixels.
-    const QString logoFile(":/images/logo.png");
-    const QSize logoSize = QImageReader(logoFile).size();
-    ui->app_logo_l->setFixedSize(logoSize);
-    ui->app_logo_l->setPixmap(QIcon(logoFile).pixmap(logoSize));
+    showLogo();
 
     ui->further_info_l->setText(QString("For more information please visit\n") + MakerAddress);
 
@@ -84,6 +78,9 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     consoleFont.setKerning(false);
     consoleFont.setStyleStrategy(QFont::PreferNoShaping);
     ui->console->setFont(consoleFont);
+    // A record is one line, whatever the font, the scale or its values: a
+    // line wider than the console scrolls sideways instead of wrapping.
+    ui->console->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui->console->setMaximumBlockCount(ConsoleMaxLines);
     consoleRepaintHold = new QTimer(this);
     consoleRepaintHold->setSingleShot(true);
@@ -115,8 +112,28 @@ Widget::~Widget()
 {
     // While the console is still there to say how it ended.
     recorder->finishAll();
+    // Closed here rather than by the port's own destructor, so that the
+    // device is left raw for whoever opens it next.
+    PortLink::close(*serialPort);
     delete ui;
     delete parser;
+}
+
+void Widget::showLogo()
+{
+    // The label keeps the logo's size in device-independent pixels. On a
+    // scaled desktop the picture is made from logo@2x.png at the screen's own
+    // factor, 1.25 or 1.5 included, so it stays sharp: a toolkit icon would
+    // pick the 1x image there and stretch it.
+    const QString logoFile(":/images/logo.png");
+    const QSize logoSize = QImageReader(logoFile).size();
+    const qreal ratio = ui->app_logo_l->devicePixelRatioF();
+    const QImage image(ratio > 1.0 ? QString(":/images/logo@2x.png") : logoFile);
+    QPixmap logo = QPixmap::fromImage(
+        image.scaled(logoSize * ratio, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    logo.setDevicePixelRatio(ratio);
+    ui->app_logo_l->setFixedSize(logoSize);
+    ui->app_logo_l->setPixmap(logo);
 }
 
 void Widget::on_scan_button_clicked()
@@ -153,7 +170,7 @@ void Widget::on_connect_button_clicked()
 
 void Widget::closePort()
 {
-    serialPort->close();
+    PortLink::close(*serialPort);
     ui->connect_button->setText("Open");
     printToConsole(QString("Port %1 closed").arg(serialPort->portName()));
 }
@@ -185,6 +202,10 @@ void Widget::handleError(QSerialPort::SerialPortError error)
             return;
         break;
     case QSerialPort::ResourceError:
+        // Qt 6 now and then reports a hung-up tty this way instead of as a
+        // read error; the console then says the same as for the read error.
+        if (PortLink::hungUp(*serialPort))
+            printToConsole(QString("Serial port error: %1").arg(PortLink::HungUpText));
         break;
     case QSerialPort::WriteError:
         // The serial port retries a failed write on every turn of the event

@@ -61,6 +61,7 @@ private slots:
     void updateData(UART_RCV& data);
 
 private:
+    void showLogo();
     void printToConsole(const QString& message);
     void printToConsole(const QString& message, qint64 msSinceEpoch);
     void flushConsole();

@@ -2,10 +2,12 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a program on a virtual X desktop (Xvfb) set to the DPI in
 # IMU_DESKTOP_DPI, the way a desktop sets its scaling: the X resource Xft.dpi
-# (96 for 100 %, 192 for 200 %), which the toolkit reads. The screen is
-# 1280 x 900 at 96 DPI, the same size in inches at any other. Anything that
-# would scale the toolkit on its own is left out, so only the desktop's DPI
-# counts.
+# (96, 120, 144 and 192 for 100, 125, 150 and 200 %), which the toolkit
+# reads. The screen is 1280 x 900 at 96 DPI, the same size in inches at any
+# other. Anything that would scale the toolkit on its own is left out, so
+# only the desktop's DPI counts. The server keeps its resources when a client
+# leaves (-noreset): xrdb is its only client until the program starts, and a
+# reset would drop Xft.dpi again.
 #   IMU_DESKTOP_DPI=192 scripts/on-virtual-desktop.sh PROGRAM [ARGUMENT...]
 # Exits 77 (reported as skipped by CTest) when Xvfb or xrdb is missing.
 set -euo pipefail
@@ -20,5 +22,8 @@ done
 screen="$((1280 * dpi / 96))x$((900 * dpi / 96))x24"
 exec env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
     -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u QT_FONT_DPI \
-    xvfb-run -a -s "-screen 0 $screen -dpi $dpi" \
-    sh -c 'echo "Xft.dpi: $0" | xrdb -merge && exec "$@"' "$dpi" "$@"
+    xvfb-run -a -s "-screen 0 $screen -dpi $dpi -noreset" \
+    sh -c 'echo "Xft.dpi: $0" | xrdb -merge
+           xrdb -query | grep -qx "Xft.dpi:[[:space:]]*$0" \
+               || { echo "the virtual desktop lost its Xft.dpi resource" >&2; exit 1; }
+           exec "$@"' "$dpi" "$@"

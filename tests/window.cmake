@@ -6,9 +6,10 @@ imu_add_test(tst_window SOURCES tst_window.cpp LIBS imu_window imu_pty TIMEOUT 1
 imu_add_test(tst_consolelayout SOURCES tst_consolelayout.cpp LIBS imu_window TIMEOUT 60)
 imu_add_test(tst_consoleclock SOURCES tst_consoleclock.cpp LIBS imu_window TIMEOUT 60)
 
-# The window on a virtual desktop at 100 % and at 200 % scaling: every text
-# whole, the charts' tick labels apart, a record line on one console line.
-foreach(dpi 96 192)
+# The window on a virtual desktop at every common scale, 100, 125, 150 and
+# 200 %: every text whole, the charts' tick labels apart, the logo sharp, a
+# record on one console line.
+foreach(dpi 96 120 144 192)
     add_test(NAME tst_window_desktop_${dpi}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop)
     set_tests_properties(tst_window_desktop_${dpi} PROPERTIES

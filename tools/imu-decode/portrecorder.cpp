@@ -139,7 +139,7 @@ void PortRecorder::finish(int status)
     if (stopNotifier)
         stopNotifier->setEnabled(false);
     port.disconnect(this);
-    port.close();
+    PortLink::close(port);
     if (!session->flush())
         status = 1;
     QCoreApplication::exit(status);

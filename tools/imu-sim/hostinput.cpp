@@ -11,9 +11,9 @@ QList<HostInput::Event> HostInput::feed(const QByteArray& chunk)
     while (!buffer.isEmpty()) {
         if (buffer.startsWith(ResetCommand)) {
             if (!ignored.isEmpty())
-                events.append({Event::Ignored, ignored});
+                events.append(Event{Event::Ignored, ignored});
             ignored.clear();
-            events.append({Event::Reset, {}});
+            events.append(Event{Event::Reset, {}});
             buffer.remove(0, ResetCommand.size());
             continue;
         }
@@ -28,7 +28,7 @@ QList<HostInput::Event> HostInput::feed(const QByteArray& chunk)
         buffer.remove(0, next);
     }
     if (!ignored.isEmpty())
-        events.append({Event::Ignored, ignored});
+        events.append(Event{Event::Ignored, ignored});
     return events;
 }
 
@@ -36,7 +36,7 @@ QList<HostInput::Event> HostInput::flush()
 {
     QList<Event> events;
     if (!buffer.isEmpty())
-        events.append({Event::Ignored, buffer});
+        events.append(Event{Event::Ignored, buffer});
     buffer.clear();
     return events;
 }
