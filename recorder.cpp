@@ -26,6 +26,19 @@ public:
         painter->restore();
     }
 
+    // The toolkit's own pixmap() leaves the pixels around the dot as they
+    // happen to be; here they are transparent.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap image(size);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            paint(&painter, image.rect(), mode, state);
+        }
+        return image;
+    }
+
     QIconEngine* clone() const override { return new RecordDotEngine; }
 };
 

@@ -132,6 +132,8 @@ void Recording::onEnded(qint64 rows, const QString& error)
 
 void Recording::finishNow(int waitMs)
 {
+    if (!thread)
+        return;
     stop();
     const bool done = thread->wait(ulong(waitMs));
     // What the writer said while this thread waited: the path, the end.

@@ -1124,6 +1124,7 @@ void TestWindow::wholeTextsOnDesktop()
             const QPixmap icon = recordButton()->icon().pixmap(size);
             QCOMPARE(icon.devicePixelRatio(), screen->devicePixelRatio());
             QCOMPARE(icon.size(), size * screen->devicePixelRatio());
+            QCOMPARE(icon.toImage().pixelColor(0, 0).alpha(), 0);
         }
         for (const QPushButton* button : w->findChildren<QPushButton*>()) {
             QStyleOptionButton option;
