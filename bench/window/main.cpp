@@ -13,14 +13,18 @@
 //                                    CPU share at the link's rate after them
 //   bench_window recording SECONDS   CPU share at the link's rate without and
 //                                    with a recording (to a file in a temporary
-//                                    home's Documents), after a warm-up
+//                                    home's Documents), SECONDS each in turns,
+//                                    after a warm-up
 #include "frameencoder.h"
 #include "highdpi.h"
+#include "hostclock.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
+#include "recordcsv.h"
 #include "widget.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -352,27 +356,65 @@ int longrun(Bench& bench, qint64 total, int seconds)
 int recording(Bench& bench, int seconds)
 {
     // The console and the charts full, as in any run longer than a few seconds.
-    const qint64 warmUp = qint64(12 * LinkRecordsPerSecond);
-    bench.feed(Command::Paced, 0, warmUp);
-    const qint64 n = qint64(seconds * LinkRecordsPerSecond);
+    qint64 fed = qint64(12 * LinkRecordsPerSecond);
+    bench.feed(Command::Paced, 0, fed);
+    // Without and with, in turns, so that both see the same machine: the
+    // other processes on it come and go.
+    constexpr int Turns = 4;
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
+    Bench::Cost plain {0, 0}, recorded {0, 0};
+    for (int turn = 0; turn < 2 * Turns; ++turn) {
+        const bool recording = turn % 2 == 1;
+        if (recording)
+            bench.clickRecord();
+        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+        fed += n;
+        if (recording)
+            bench.clickRecord();
+        Bench::Cost& sum = recording ? recorded : plain;
+        sum.wallSeconds += cost.wallSeconds;
+        sum.cpuSeconds += cost.cpuSeconds;
+    }
     const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
-
-    const Bench::Cost plain = bench.feed(Command::Paced, warmUp, n);
     printShare(qPrintable("recording: none, " + rate), plain);
-    bench.clickRecord();
-    const Bench::Cost recorded = bench.feed(Command::Paced, warmUp + n, n);
-    bench.clickRecord();
     printShare(qPrintable("recording: to a file, " + rate), recorded);
     const double added = recorded.cpuSeconds / recorded.wallSeconds - plain.cpuSeconds / plain.wallSeconds;
     std::printf("%-58s %+6.1f %% of one core (target <= 2)\n", "recording: what recording adds", added * 100.0);
 
-    bench.idleShare(1000); // the file closed on the writer's thread
+    bench.idleShare(1000); // the files closed on the writer's thread
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Telvorin IMU";
-    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files)) {
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
+    qint64 rows = 0;
+    for (const QFileInfo& file : files) {
         QFile csv(file.filePath());
-        const qint64 rows = csv.open(QIODevice::ReadOnly) ? csv.readAll().count('\n') - 1 : -1;
-        std::printf("%-58s %8lld rows (%lld records fed)\n", "recording: the file holds", rows, n);
+        if (csv.open(QIODevice::ReadOnly))
+            rows += csv.readAll().count('\n') - 1;
     }
+    std::printf("%-58s %8lld rows in %d files (%lld records recorded)\n", "recording: the files hold", rows,
+                int(files.size()), n * Turns);
+
+    // The same work without the noise of the rest: a row made and written.
+    constexpr int Rows = 1000000;
+    HostClock clock;
+    QByteArray text;
+    QFile sink(folder + "/rows.csv");
+    if (!sink.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(sink.fileName()));
+        return 1;
+    }
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    const double cpu0 = cpuSeconds();
+    for (int i = 0; i < Rows; ++i) {
+        RecordCsv::appendRow(text, clock.at(start + i * 2), record(i));
+        if (text.size() > 64 * 1024) {
+            sink.write(text);
+            sink.flush();
+            text.clear();
+        }
+    }
+    const double perRow = (cpuSeconds() - cpu0) / Rows;
+    std::printf("%-58s %8.2f us CPU (%.2f %% of one core at the link's rate)\n",
+                "recording: cost per row, made and written", perRow * 1e6, perRow * LinkRecordsPerSecond * 100.0);
     return 0;
 }
 
