@@ -2,10 +2,18 @@
 # Front door of the project. Every target installs what is missing first.
 #   make run         build and start the monitor on a simulated board (the demo)
 #   make test        build and run every test through CTest
+#                    (IMU_QT_MAJOR=6: all of it on Qt 6, in build-qt6)
 #   make screenshot  write the window's picture (on a 96-DPI screen) to docs/screenshot.png
 #   make bench       build and run the benchmarks (prints figures)
 #   make package     build the Debian package $(BUILD)/telvorin-imu_<version>_<arch>.deb
+# The toolkit: Qt 5 (the default) or Qt 6, each in a build folder of its own.
+IMU_QT_MAJOR ?= 5
+export IMU_QT_MAJOR
+ifeq ($(IMU_QT_MAJOR),5)
 BUILD ?= build
+else
+BUILD ?= build-qt$(IMU_QT_MAJOR)
+endif
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps build test run screenshot bench package clean
@@ -16,7 +24,7 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMU_QT_MAJOR=$(IMU_QT_MAJOR) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build

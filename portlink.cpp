@@ -3,7 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace PortLink {
@@ -24,23 +24,59 @@ void prepare(QSerialPort& port)
 #endif
 }
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+namespace {
+
+// A tty of no consequence, opened as the slave of a new pseudo-terminal whose
+// master is returned in master; -1 if none could be made.
+int standInTty(int& master)
+{
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return -1;
+    const char* name = ::grantpt(master) == 0 && ::unlockpt(master) == 0 ? ::ptsname(master) : nullptr;
+    const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (slave < 0) {
+        ::close(master);
+        master = -1;
+    }
+    return slave;
+}
+
+} // namespace
+#endif
+
 void close(QSerialPort& port)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 always puts back, as it closes, the settings the tty had when it
-    // was opened: cooked, for a device nobody had set raw. A duplicate of its
-    // descriptor keeps the tty open through that close, so the raw settings
-    // go back on the same open file before the last close. Nothing is opened
-    // a second time: no extra DTR change at the board, no lock taken. Once
-    // raw, the next open saves raw settings, and its close puts those back.
-    termios raw {};
-    int keep = -1;
-    if (port.isOpen() && ::tcgetattr(int(port.handle()), &raw) == 0)
-        keep = ::fcntl(int(port.handle()), F_DUPFD_CLOEXEC, 0);
-    port.close();
-    if (keep >= 0) {
-        ::tcsetattr(keep, TCSANOW, &raw);
+    // was opened: cooked and echoing, for a device nobody had set raw. Even
+    // set raw again at once, the device would echo whatever arrived in
+    // between. So the toolkit restores onto a stand-in instead: the device
+    // stays open on a duplicate of its descriptor, the descriptor's number
+    // is pointed at a throwaway tty, and once the toolkit has closed that,
+    // the duplicate's close is the device's last, its raw settings untouched.
+    // Nothing is opened on the device: no extra DTR change at the board, no
+    // lock taken.
+    if (!port.isOpen()) {
+        port.close();
+        return;
+    }
+    const int fd = int(port.handle());
+    int master = -1;
+    const int standIn = standInTty(master);
+    const int keep = standIn >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (keep >= 0 && ::dup3(standIn, fd, O_CLOEXEC) < 0) {
         ::close(keep);
+        port.close();
+    } else {
+        port.close();
+        if (keep >= 0)
+            ::close(keep);
+    }
+    if (standIn >= 0) {
+        ::close(standIn);
+        ::close(master);
     }
 #else
     port.close();

@@ -4,13 +4,21 @@
 # skipping those already present. Runs apt-get as root, or through sudo.
 #   scripts/install-deps.sh            build, test and run
 #   scripts/install-deps.sh --extra    also the fuzzer's, the screenshot's, the
-#                                      packaging tools and the USB test's machine
+#                                      packaging tools, the USB test's machine
+#                                      and the Wayland test's compositor
+# IMU_QT_MAJOR (5, the default, or 6) chooses the toolkit, as for CMake.
 set -euo pipefail
+
+case ${IMU_QT_MAJOR:-5} in
+    5) toolkit=(qtbase5-dev libqt5serialport5-dev) wayland=qtwayland5 ;;
+    6) toolkit=(qt6-base-dev qt6-serialport-dev) wayland=qt6-wayland ;;
+    *) echo "IMU_QT_MAJOR must be 5 or 6, not '$IMU_QT_MAJOR'" >&2; exit 2 ;;
+esac
 
 packages=(
     cmake make g++ pkg-config          # build
-    qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets, serial port, test library
-    libqcustomplot-dev                 # the charts' plotting library
+    "${toolkit[@]}"                    # widgets, serial port, test library
+    libqcustomplot-dev                 # the charts' plotting library, for Qt 5 and 6
     fonts-dejavu-core                  # text in the window, also headless
     fonts-liberation2                  # "Courier New" resolves to Liberation Mono, same metrics
     xvfb xauth                         # a display for machines without one
@@ -24,6 +32,7 @@ if [[ "${1:-}" == "--extra" ]]; then
         desktop-file-utils dpkg-dev    # checking and building the package
         lintian help2man appstream     # the package's checks and manual pages
         qemu-system-x86 busybox-static # the virtual machine with real USB serial drivers
+        weston "$wayland"              # a Wayland desktop, headless, and the toolkit's plugin for it
     )
 fi
 

@@ -12,6 +12,7 @@
 #include "widget.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -21,6 +22,7 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -531,6 +533,16 @@ void TestUsbVm::decoderOnRealDriver(Board& board)
     decoder.start(QStringLiteral(IMU_DECODE_PATH),
                   {"--port", device, "--format", "console", "--output", runPath(name + "-decoder.txt")});
     QVERIFY(decoder.waitForStarted(10000));
+    // The board starts once the recorder holds the port and has settled it,
+    // so that the first record sent is the first recorded; loading the
+    // toolkit over the guest's shared root can take seconds.
+    const QString fds = QString("/proc/%1/fd").arg(decoder.processId());
+    QVERIFY(QTest::qWaitFor([&] {
+        const QStringList entries = QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        return std::any_of(entries.begin(), entries.end(), [&](const QString& fd) {
+            return QFile::symLinkTarget(fds + '/' + fd) == device;
+        });
+    }, 20000));
     QTest::qWait(1000);
     QVERIFY(board.start(name, {"--rate", "200", "--seed", "31"}));
     QTest::qWait(2000);
