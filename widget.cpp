@@ -4,8 +4,10 @@
 
 #include "consolelayout.h"
 #include "portlink.h"
+#include "recorder.h"
 #include "recordformat.h"
 
+#include <QDateTime>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -103,10 +105,14 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
     connect(ui->reset_imu_pb, &QPushButton::clicked, ui->reset_imu_pb, [this] { sendReset(); },
             Qt::DirectConnection);
+
+    setUpRecording();
 }
 
 Widget::~Widget()
 {
+    // While the console is still there to say how it ended.
+    recorder->finishAll();
     // Closed here rather than by the port's own destructor, so that the
     // device is left raw for whoever opens it next.
     PortLink::close(*serialPort);
@@ -227,7 +233,10 @@ void Widget::handleError(QSerialPort::SerialPortError error)
 void Widget::updateData(UART_RCV& data)
 {
     RecordFormat::remap(data);
-    printToConsole(RecordFormat::consoleLine(data));
+    // The console line and the recording's row name the same instant.
+    const qint64 shownAt = QDateTime::currentMSecsSinceEpoch();
+    printToConsole(RecordFormat::consoleLine(data), shownAt);
+    recorder->add(data, shownAt);
     showCount(ui->index_miss_le, parser->getIndexMisses());
 
     ui->yaw_plotter->addPoint(data.angle1 / 100.0);
@@ -275,9 +284,20 @@ void Widget::followNewestLines()
     });
 }
 
+void Widget::setUpRecording()
+{
+    recorder = new Recorder(ui->record_pb, this);
+    connect(recorder, &Recorder::logged, this, [this](const QString& line) { printToConsole(line); });
+}
+
 void Widget::printToConsole(const QString& message)
 {
-    const QString time = consoleClock.now();
+    printToConsole(message, QDateTime::currentMSecsSinceEpoch());
+}
+
+void Widget::printToConsole(const QString& message, qint64 msSinceEpoch)
+{
+    const QString time = consoleClock.at(msSinceEpoch);
     pendingLines.append(QString("[%1] %2").arg(time, 12).arg(message));
     if (!holdingLines)
         flushConsole();

@@ -35,6 +35,7 @@ QList<PortEntry> systemSerialPorts();
 
 class QLineEdit;
 class QTimer;
+class Recorder;
 
 class Widget : public QWidget
 {
@@ -63,12 +64,14 @@ private:
     void showLogo();
     void followNewestLines();
     void printToConsole(const QString& message);
+    void printToConsole(const QString& message, qint64 msSinceEpoch);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
     static void showCount(QLineEdit* field, uint count);
     double convertToMsSquared(short mg);
     void sendReset();
     void closePort();
+    void setUpRecording();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -87,6 +90,7 @@ private:
     // charts: a repaint per read would otherwise happen ~600 times a second.
     QTimer* consoleRepaintHold = nullptr;
     bool followingNewest = true;
+    Recorder* recorder = nullptr;
 };
 
 #endif // WIDGET_H

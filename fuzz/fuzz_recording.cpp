@@ -15,7 +15,7 @@
 #include "parser.h"
 #include "recordcsv.h"
 #include "recordformat.h"
-#include "recording.h"
+#include "replayfile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -64,7 +64,7 @@ qint64 lineCount(const char* data, size_t size)
 
 // The rows written by the recording writer, as the monitor and imu-decode
 // write them; host_time from the gaps when timed.
-QByteArray writeRows(const std::vector<Recording::Row>& rows, bool timed, int offsetSeconds)
+QByteArray writeRows(const std::vector<ReplayFile::Row>& rows, bool timed, int offsetSeconds)
 {
     QByteArray out = RecordCsv::Header;
     qint64 ms = StartMs;
@@ -82,15 +82,15 @@ QByteArray writeRows(const std::vector<Recording::Row>& rows, bool timed, int of
 
 // Reads what the writer wrote: accepted, with the same records and gaps,
 // and written again to the same text.
-void checkRoundTrip(const std::vector<Recording::Row>& rows, bool timed, int offsetSeconds)
+void checkRoundTrip(const std::vector<ReplayFile::Row>& rows, bool timed, int offsetSeconds)
 {
     const QByteArray text = writeRows(rows, timed, offsetSeconds);
-    Recording again;
+    ReplayFile again;
     if (!again.read(text.constData(), text.size())) {
         std::fprintf(stderr, "%s\n", qPrintable(again.errorText()));
         fail("the writer's own text was refused");
     }
-    check(again.kind() == Recording::Kind::Csv && again.isTimed() == timed,
+    check(again.kind() == ReplayFile::Kind::Csv && again.isTimed() == timed,
           "the writer's text read as another kind");
     check(again.rows().size() == rows.size(), "the writer's rows read back to another number");
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -102,7 +102,7 @@ void checkRoundTrip(const std::vector<Recording::Row>& rows, bool timed, int off
 
 void readAsFile(const char* data, size_t size)
 {
-    Recording recording;
+    ReplayFile recording;
     if (!recording.read(data, qint64(size))) {
         check(recording.errorLine() >= 1 && recording.errorLine() <= lineCount(data, size),
               "a refusal names a line outside the file");
@@ -114,7 +114,7 @@ void readAsFile(const char* data, size_t size)
     const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
     const QByteArray input = QByteArray::fromRawData(data, int(size));
     const bool startsWithHeader = input.startsWith(header + '\n') || input.startsWith(header + "\r\n");
-    if (recording.kind() == Recording::Kind::Capture) {
+    if (recording.kind() == ReplayFile::Kind::Capture) {
         check(recording.captureData() == data && recording.captureSize() == qint64(size),
               "a capture is not the whole input");
         check(!startsWithHeader, "a recording read as a capture");
@@ -128,7 +128,7 @@ void readAsFile(const char* data, size_t size)
 
 void readAsRecords(const uint8_t* data, size_t size)
 {
-    std::vector<Recording::Row> rows;
+    std::vector<ReplayFile::Row> rows;
     for (size_t at = 0; at + RecordBytes <= size; at += RecordBytes) {
         const uint8_t* p = data + at;
         auto value = [p](int i) { return qint16(quint16(p[1 + 2 * i] | (p[2 + 2 * i] << 8))); };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "framesource.h"
 
-#include "recording.h"
+#include "replayfile.h"
 
 namespace {
 constexpr double MillisecondsPerSecond = 1000.0;
@@ -28,21 +28,21 @@ void MotionSource::restart()
     sinceReset = 0;
 }
 
-ReplaySource::ReplaySource(const Recording& recording, bool loop, double interval, bool byHostTime)
+ReplaySource::ReplaySource(const ReplayFile& recording, bool loop, double interval, bool byHostTime)
     : recording(recording), loop(loop), interval(interval), byHostTime(byHostTime && recording.isTimed())
 {
 }
 
 qint64 ReplaySource::frameCount() const
 {
-    if (recording.kind() == Recording::Kind::Csv)
+    if (recording.kind() == ReplayFile::Kind::Csv)
         return qint64(recording.rows().size());
     return (recording.captureSize() + Parser::FrameSize - 1) / Parser::FrameSize;
 }
 
 bool ReplaySource::next(Frame& frame)
 {
-    const bool csv = recording.kind() == Recording::Kind::Csv;
+    const bool csv = recording.kind() == ReplayFile::Kind::Csv;
     const qint64 end = csv ? qint64(recording.rows().size()) : recording.captureSize();
     if (position >= end) {
         if (!loop)
@@ -69,6 +69,6 @@ bool ReplaySource::next(Frame& frame)
 
 QByteArray ReplaySource::restartText() const
 {
-    return recording.kind() == Recording::Kind::Csv ? "the replay starts again from its first row"
+    return recording.kind() == ReplayFile::Kind::Csv ? "the replay starts again from its first row"
                                                     : "the replay starts again from the capture's first byte";
 }

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-class Recording;
+class ReplayFile;
 
 // Where the simulated board's frames come from: its own motion, or a
 // recording played back. The streaming loop paces, faults and sends them.
@@ -62,7 +62,7 @@ class ReplaySource : public FrameSource
 public:
     // The rows follow one another by their host_time gaps when byHostTime
     // (and the recording has them), otherwise every interval seconds.
-    ReplaySource(const Recording& recording, bool loop, double interval, bool byHostTime);
+    ReplaySource(const ReplayFile& recording, bool loop, double interval, bool byHostTime);
     bool next(Frame& frame) override;
     void restart() override { position = 0; }
     QByteArray restartText() const override;
@@ -71,7 +71,7 @@ public:
     qint64 frameCount() const;
 
 private:
-    const Recording& recording;
+    const ReplayFile& recording;
     bool loop;
     double interval;
     bool byHostTime;

@@ -7,7 +7,7 @@
 #include "hostinput.h"
 #include "options.h"
 #include "pseudoterminal.h"
-#include "recording.h"
+#include "replayfile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -433,7 +433,7 @@ int main(int argc, char* argv[])
 
     // The whole recording is checked before anything is opened or sent: a
     // bad file ends the run with nothing streamed and no --out overwritten.
-    Recording recording;
+    ReplayFile recording;
     const bool replaying = !options.replay.isEmpty();
     if (replaying) {
         if (!recording.load(options.replay)) {
@@ -441,7 +441,7 @@ int main(int argc, char* argv[])
             return 2;
         }
         const QString unfit = optionUnfitForCapture(options);
-        if (recording.kind() == Recording::Kind::Capture && !unfit.isEmpty()) {
+        if (recording.kind() == ReplayFile::Kind::Capture && !unfit.isEmpty()) {
             std::fprintf(stderr,
                          "imu-sim: %s does not apply to a raw capture (%s is played byte for byte; see --help)\n",
                          qPrintable(unfit), qPrintable(options.replay));
@@ -528,7 +528,7 @@ int main(int argc, char* argv[])
             pace = ", paced by host_time"
                    + (options.speed != 1 ? " at speed " + QByteArray::number(options.speed) : QByteArray());
         logLine("replaying " + QFile::encodeName(options.replay) + ": " + QByteArray::number(replay->frameCount())
-                + (recording.kind() == Recording::Kind::Csv ? " rows" : " frames' worth of captured bytes") + pace);
+                + (recording.kind() == ReplayFile::Kind::Csv ? " rows" : " frames' worth of captured bytes") + pace);
         source = std::move(replay);
     } else {
         source = std::make_unique<MotionSource>(options.seed, motionRate, period);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "recording.h"
+#include "replayfile.h"
 
 #include "hostinput.h"
 #include "recordcsv.h"
@@ -170,7 +170,7 @@ bool looksLikeText(const Line& first)
 
 } // namespace
 
-bool Recording::load(const QString& filePath)
+bool ReplayFile::load(const QString& filePath)
 {
     path = filePath;
     file.close();
@@ -206,7 +206,7 @@ bool Recording::load(const QString& filePath)
     return read(content.constData(), content.size());
 }
 
-bool Recording::read(const char* data, qint64 size)
+bool ReplayFile::read(const char* data, qint64 size)
 {
     csvRows.clear();
     capture = nullptr;
@@ -236,7 +236,7 @@ bool Recording::read(const char* data, qint64 size)
     return fail(1, QStringLiteral("neither a recording (no header) nor a capture (no valid frame)"));
 }
 
-bool Recording::readCsv(const char* data, const char* end)
+bool ReplayFile::readCsv(const char* data, const char* end)
 {
     std::size_t lines = 0;
     for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))); ++p)
@@ -261,7 +261,7 @@ bool Recording::readCsv(const char* data, const char* end)
     return true;
 }
 
-bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
+bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)
 {
     if (begin == end)
         return fail(lineNumber, QStringLiteral("an empty line where a row was expected"));
@@ -358,7 +358,7 @@ bool Recording::readRow(const char* begin, const char* end, qint64& previousMs)
     return true;
 }
 
-bool Recording::holdsFrame(const char* data, qint64 size) const
+bool ReplayFile::holdsFrame(const char* data, qint64 size) const
 {
     Parser parser;
     bool found = false;
@@ -368,7 +368,7 @@ bool Recording::holdsFrame(const char* data, qint64 size) const
     return found;
 }
 
-bool Recording::fail(qint64 atLine, const QString& what)
+bool ReplayFile::fail(qint64 atLine, const QString& what)
 {
     faultLine = atLine;
     fault = what;
@@ -376,7 +376,7 @@ bool Recording::fail(qint64 atLine, const QString& what)
     return false;
 }
 
-QString Recording::errorText() const
+QString ReplayFile::errorText() const
 {
     if (faultLine > 0)
         return QStringLiteral("%1:%2: %3").arg(path).arg(faultLine).arg(fault);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#ifndef RECORDING_H
-#define RECORDING_H
+#ifndef REPLAYFILE_H
+#define REPLAYFILE_H
 
 #include "parser.h"
 
@@ -15,7 +15,7 @@
 // a raw capture of the link's bytes. A CSV starts with the header; a file
 // without it is a capture when it holds at least one valid frame, otherwise
 // it is refused, naming the line at fault.
-class Recording
+class ReplayFile
 {
 public:
     enum class Kind { Csv, Capture };
@@ -29,9 +29,9 @@ public:
         quint32 gapMs;
     };
 
-    Recording() = default;
-    Recording(const Recording&) = delete;
-    Recording& operator=(const Recording&) = delete;
+    ReplayFile() = default;
+    ReplayFile(const ReplayFile&) = delete;
+    ReplayFile& operator=(const ReplayFile&) = delete;
 
     // Reads the file. False when it cannot be read or is no recording; then
     // errorText() says why.
@@ -72,4 +72,4 @@ private:
     QString fault;
 };
 
-#endif // RECORDING_H
+#endif // REPLAYFILE_H
