@@ -82,9 +82,10 @@ QString helpText()
         "frames per second achieved. From a port, output is flushed at least once a\n"
         "second, so `tail -f` follows it.\n"
         "\n"
-        "Exit status: 0 done; 1 the output could not be written; 2 bad arguments,\n"
-        "unreadable input or a port that cannot be opened; 3 the port was lost while\n"
-        "recording (everything received until then is written).\n");
+        "Exit status: 0 done; 1 writing the output failed part-way; 2 bad arguments,\n"
+        "unreadable input, an output file that cannot be created or a port that\n"
+        "cannot be opened; 3 the port was lost while recording (everything received\n"
+        "until then is written).\n");
 }
 
 ParseResult parseArguments(const QStringList& arguments, DecodeOptions& options, QString& error)
