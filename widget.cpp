@@ -4,9 +4,11 @@
 
 #include "consolelayout.h"
 #include "portlink.h"
+#include "recorder.h"
 #include "recordformat.h"
 #include "windowexposure.h"
 
+#include <QDateTime>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -80,6 +82,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     // A record is one line, whatever the font, the scale or its values: a
     // line wider than the console scrolls sideways instead of wrapping.
     ui->console->setLineWrapMode(QPlainTextEdit::NoWrap);
+    followNewestLines();
     ui->console->setMaximumBlockCount(ConsoleMaxLines);
     setUpRedrawing();
 
@@ -99,10 +102,14 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
     connect(ui->reset_imu_pb, &QPushButton::clicked, ui->reset_imu_pb, [this] { sendReset(); },
             Qt::DirectConnection);
+
+    setUpRecording();
 }
 
 Widget::~Widget()
 {
+    // While the console is still there to say how it ended.
+    recorder->finishAll();
     // Closed here rather than by the port's own destructor, so that the
     // device is left raw for whoever opens it next.
     PortLink::close(*serialPort);
@@ -226,7 +233,10 @@ void Widget::handleError(QSerialPort::SerialPortError error)
 void Widget::updateData(UART_RCV& data)
 {
     RecordFormat::remap(data);
-    printToConsole(RecordFormat::consoleLine(data));
+    // The console line and the recording's row name the same instant.
+    const qint64 shownAt = QDateTime::currentMSecsSinceEpoch();
+    printToConsole(RecordFormat::consoleLine(data), shownAt);
+    recorder->add(data, shownAt);
     showCount(ui->index_miss_le, parser->getIndexMisses());
 
     ui->yaw_plotter->addPoint(data.angle1 / 100.0);
@@ -259,9 +269,35 @@ void Widget::sendReset()
     printToConsole(QString("SerialPort TX: ") + ResetCommand);
 }
 
+void Widget::followNewestLines()
+{
+    // The view stays on the newest line while it is at the end, and stays
+    // where it is once the user scrolls up. The console's own following
+    // looks only at the moment of an append; without wrapping, its height
+    // in lines is known only later, and it would stop following.
+    QScrollBar* scroll = ui->console->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this,
+            [this, scroll](int value) { followingNewest = value == scroll->maximum(); });
+    connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+        if (followingNewest)
+            scroll->setValue(maximum);
+    });
+}
+
+void Widget::setUpRecording()
+{
+    recorder = new Recorder(ui->record_pb, this);
+    connect(recorder, &Recorder::logged, this, [this](const QString& line) { printToConsole(line); });
+}
+
 void Widget::printToConsole(const QString& message)
 {
-    const QString time = consoleClock.now();
+    printToConsole(message, QDateTime::currentMSecsSinceEpoch());
+}
+
+void Widget::printToConsole(const QString& message, qint64 msSinceEpoch)
+{
+    const QString time = consoleClock.at(msSinceEpoch);
     pendingLines.append(QString("[%1] %2").arg(time, 12).arg(message));
     if (!holdingLines)
         flushConsole();

@@ -35,6 +35,7 @@ QList<PortEntry> systemSerialPorts();
 
 class QLineEdit;
 class QTimer;
+class Recorder;
 
 class Widget : public QWidget
 {
@@ -61,7 +62,9 @@ private slots:
 
 private:
     void showLogo();
+    void followNewestLines();
     void printToConsole(const QString& message);
+    void printToConsole(const QString& message, qint64 msSinceEpoch);
     void flushConsole();
     void holdConsoleRepaint(bool hold);
     void setUpRedrawing();
@@ -71,6 +74,7 @@ private:
     double convertToMsSquared(short mg);
     void sendReset();
     void closePort();
+    void setUpRecording();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -94,6 +98,8 @@ private:
     QTimer* redrawTick = nullptr;
     bool consoleWrittenSinceTick = false;
     bool consoleWrittenLastTick = false;
+    bool followingNewest = true;
+    Recorder* recorder = nullptr;
 };
 
 #endif // WIDGET_H

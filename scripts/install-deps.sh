@@ -10,7 +10,7 @@
 set -euo pipefail
 
 case ${IMU_QT_MAJOR:-5} in
-    5) toolkit=(qtbase5-dev libqt5serialport5-dev) wayland=qtwayland5 ;;
+    5) toolkit=(qtbase5-dev libqt5serialport5-dev libxcb1-dev) wayland=qtwayland5 ;;
     6) toolkit=(qt6-base-dev qt6-serialport-dev) wayland=qt6-wayland ;;
     *) echo "IMU_QT_MAJOR must be 5 or 6, not '$IMU_QT_MAJOR'" >&2; exit 2 ;;
 esac

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # imu-decode is tested as its users run it: the built binary, through QProcess.
 if(TARGET imu-decode)
+    # With the window too: its recordings are checked against the decoder's.
     imu_add_test(tst_decode SOURCES tst_decode.cpp tst_decode_support.h
-                 LIBS imu_frame_encoder TIMEOUT 120)
+                 LIBS imu_frame_encoder imu_window imu_pty TIMEOUT 120)
     imu_add_test(tst_decode_port SOURCES tst_decode_port.cpp tst_decode_support.h
                  LIBS imu_frame_encoder imu_pty TIMEOUT 120)
     set(decode_tests tst_decode tst_decode_port)

@@ -6,3 +6,8 @@ foreach(test tst_sim tst_sim_pty)
     target_compile_definitions(${test} PRIVATE IMU_SIM_PATH="$<TARGET_FILE:imu-sim>")
     add_dependencies(${test} imu-sim)
 endforeach()
+# A replayed recording is checked against imu-decode's reading of it.
+if(TARGET imu-decode)
+    target_compile_definitions(tst_sim PRIVATE IMU_DECODE_PATH="$<TARGET_FILE:imu-decode>")
+    add_dependencies(tst_sim imu-decode)
+endif()

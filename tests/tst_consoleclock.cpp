@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The console's time of day against the toolkit's own conversion to local
-// time, in a zone with summer time, across both of its changes.
+// The console's time of day and the recordings' host time against the
+// toolkit's own conversion to local time, in a zone with summer time, across
+// both of its changes.
 #include "consoleclock.h"
+#include "hostclock.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>
@@ -24,6 +26,11 @@ private:
     static QString expected(qint64 ms)
     {
         return QDateTime::fromMSecsSinceEpoch(ms).time().toString("hh:mm:ss.zzz");
+    }
+    static QByteArray expectedHostTime(qint64 ms)
+    {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
     }
 };
 
@@ -61,8 +68,11 @@ void TestConsoleClock::matchesLocalTime()
                  - QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc(),
              offsetChangeSeconds);
     ConsoleClock clock;
-    for (qint64 ms = fromMs; ms <= toMs; ms += stepMs)
+    HostClock hostClock;
+    for (qint64 ms = fromMs; ms <= toMs; ms += stepMs) {
         QCOMPARE(clock.at(ms), expected(ms));
+        QCOMPARE(hostClock.at(ms), expectedHostTime(ms));
+    }
 }
 
 void TestConsoleClock::randomInstantsMatchLocalTime()

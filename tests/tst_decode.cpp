@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // imu-decode on captures: the rows, the console lines, the counts, the
-// stopping rules and the command line.
+// stopping rules and the command line; and the window's recordings in the
+// same format.
 
+#include "pseudoterminal.h"
 #include "tst_decode_support.h"
+#include "widget.h"
 
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,6 +37,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void helpDescribesEveryOption();
+    void windowRecordsTheSameFormat();
 
 private:
     QString writeCapture(const QByteArray& bytes, const QString& name = QStringLiteral("capture.bin"));
@@ -334,6 +340,9 @@ void TestDecode::badArguments_data()
     QTest::newRow("duration zero") << QStringList{"--duration", "0", real} << "--duration";
     QTest::newRow("duration nan") << QStringList{"--duration", "nan", real} << "--duration";
     QTest::newRow("repeated option") << QStringList{"--count", "1", "--count", "2", real} << "more than once";
+    QTest::newRow("raw without port") << QStringList{"--raw", "raw.bin", real} << "--raw needs --port";
+    QTest::newRow("raw is the output") << QStringList{"--port", "/dev/null", "--raw", "a.csv", "-o", "./a.csv"}
+                                       << "same file";
     QTest::newRow("port missing") << QStringList{"--port", "/dev/no-such-serial-port"} << "no-such-serial-port";
     QTest::newRow("port is not a tty") << QStringList{"--port", real} << "cannot open port";
     QTest::newRow("output folder missing") << QStringList{real, "-o", dir.filePath("none/out.csv")} << "none/out.csv";
@@ -362,11 +371,46 @@ void TestDecode::helpDescribesEveryOption()
         const Result result = runDecoder({flag});
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.err.isEmpty());
-        for (const char* option : {"--port", "--output", "-o", "--format", "csv", "console", "--count",
+        for (const char* option : {"--port", "--output", "-o", "--raw", "--format", "csv", "console", "--count",
                                    "--duration", "SIGTERM", "Exit status"})
             QVERIFY2(result.out.contains(option), option);
     }
 }
 
-QTEST_GUILESS_MAIN(TestDecode)
+void TestDecode::windowRecordsTheSameFormat()
+{
+    // Recordings go to the Documents of a home made for the test.
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    PseudoTerminal pty;
+    QVERIFY(pty.isOpen());
+    Widget window(nullptr, [port = pty.slavePath()] { return QList<PortEntry> {{port, QString()}}; });
+    auto* console = window.findChild<QPlainTextEdit*>(QStringLiteral("console"));
+    window.findChild<QPushButton*>(QStringLiteral("connect_button"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
+
+    QRandomGenerator random(20261209);
+    auto value = [&] { return int(random.bounded(65536u)) - 32768; };
+    QVector<UART_RCV> records;
+    for (int i = 0; i < 400; ++i)
+        records.append(record(i, value(), value(), value(), value(), value(), value()));
+    const QByteArray bytes = QByteArray("\x01\xAA\x02", 3) + capture(records);
+    QVERIFY(pty.write(bytes));
+    QTRY_COMPARE(console->toPlainText().count(QStringLiteral("] Ind: ")), records.size());
+    window.findChild<QPushButton*>(QStringLiteral("record_pb"))->click();
+    QTRY_VERIFY(console->toPlainText().contains(QStringLiteral("] Recording stopped: ")));
+
+    const QDir folder(dir.filePath(QStringLiteral("Documents/Telvorin IMU")));
+    const QStringList recorded = readLines(folder.entryInfoList(QDir::Files).value(0).filePath());
+    const QStringList decoded = runDecoder({writeCapture(bytes)}).outLines();
+    QCOMPARE(recorded.size(), records.size() + 1);
+    QCOMPARE(recorded.first(), decoded.first());
+    for (int i = 1; i < recorded.size(); ++i) {
+        const auto [time, rest] = splitHostTime(recorded.at(i));
+        QVERIFY2(hostTimePattern().match(time).hasMatch(), qPrintable(time));
+        QCOMPARE(rest, splitHostTime(decoded.at(i)).second);
+    }
+}
+
+QTEST_MAIN(TestDecode)
 #include "tst_decode.moc"

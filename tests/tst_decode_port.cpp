@@ -22,6 +22,7 @@ private slots:
     void cablePulledSoonAfterABurst();
     void sigtermEndsTheRecordingWithTheSummary();
     void countAndDurationEndARecording();
+    void rawKeepsTheBytesExactly();
 
 private:
     // Starts the decoder on the pty and waits until its header is in the
@@ -63,13 +64,11 @@ QVector<UART_RCV> TestDecodePort::frames(int first, int count)
 static void checkRows(const QStringList& lines, const QVector<UART_RCV>& sent, const QDateTime& startedAt)
 {
     QCOMPARE(lines.size(), sent.size() + 1);
-    static const QRegularExpression stamp(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"));
     QString previous;
     for (int i = 0; i < sent.size(); ++i) {
         const auto [time, rest] = splitHostTime(lines.at(i + 1));
         QCOMPARE(rest, expectedRow(sent.at(i)));
-        QVERIFY2(stamp.match(time).hasMatch(), qPrintable(time));
+        QVERIFY2(hostTimePattern().match(time).hasMatch(), qPrintable(time));
         const QDateTime when = QDateTime::fromString(time, Qt::ISODateWithMs);
         QVERIFY(when.isValid());
         // Stamped when read: after the test started, not in the future.
@@ -203,6 +202,31 @@ void TestDecodePort::countAndDurationEndARecording()
     QVERIFY2(summary.valid, qPrintable(quietErr.value(0)));
     QCOMPARE(summary.records, 0ull);
     QCOMPARE(summary.framesPerSecond, 0.0);
+}
+
+void TestDecodePort::rawKeepsTheBytesExactly()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isOpen());
+    const QString output = dir.filePath(QStringLiteral("link.csv"));
+    const QString raw = dir.filePath(QStringLiteral("link.bin"));
+    QProcess process;
+    QVERIFY(startRecorder(process, pty, output, {QStringLiteral("--raw"), raw}));
+    // A faulty link: noise, a corrupt frame, a frame cut off at the end.
+    const QByteArray stream = QByteArray("\x13\xAA\x37", 3) + capture(frames(0, 200))
+                              + FrameEncoder::corruptFrame(frames(200, 1).first()) + capture(frames(201, 99))
+                              + FrameEncoder::frame(frames(300, 1).first()).left(7);
+    for (int offset = 0; offset < stream.size(); offset += 500)
+        QVERIFY(pty.write(stream.mid(offset, 500)));
+    // All of it received (and flushed) before the cable goes.
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(raw).size(), qint64(stream.size()), 10000);
+    pty.close();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 3);
+    QFile kept(raw);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), stream);
+    QCOMPARE(readLines(output).size(), 300);
 }
 
 QTEST_GUILESS_MAIN(TestDecodePort)

@@ -123,6 +123,15 @@ inline const char* csvHeader()
     return "host_time,index,yaw_deg,pitch_deg,roll_deg,x_mg,y_mg,z_mg,x_ms2,y_ms2,z_ms2";
 }
 
+// host_time of a recording from a port: local time, ISO 8601, milliseconds,
+// UTC offset.
+inline const QRegularExpression& hostTimePattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"));
+    return pattern;
+}
+
 // Splits "time,rest" into its two parts.
 inline QPair<QString, QString> splitHostTime(const QString& row)
 {

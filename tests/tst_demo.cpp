@@ -2,6 +2,7 @@
 // The demo's simulated board in the monitor's window: listed first at start
 // and after every Scan, and Connect shows its records.
 
+#include "recordcsv.h"
 #include "simulatedboard.h"
 #include "widget.h"
 
@@ -50,6 +51,8 @@ private slots:
     void stopEndsTheSimulator();
     void simulatorEndsWithTheDemo();
     void helpNeedsNoDisplay();
+    void replayIsListedFirstOrRefused();
+    void windowRecordingReplaysAsShown();
 };
 
 void TestDemo::simulatedPortIsListedFirst()
@@ -197,6 +200,93 @@ void TestDemo::helpNeedsNoDisplay()
     QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
     const QString help = demo.readAllStandardOutput();
     QVERIFY2(help.contains("--connect") && help.contains("Starts imu-sim"), qPrintable(help));
+}
+
+void TestDemo::replayIsListedFirstOrRefused()
+{
+    QTemporaryDir dir;
+    QFile good(dir.filePath("board.csv")), bad(dir.filePath("bad.csv"));
+    QByteArray csv = RecordCsv::Header;
+    RecordCsv::appendRow(csv, {}, {1, 100, -200, 0, 0, 0, 0});
+    QVERIFY(good.open(QIODevice::WriteOnly) && good.write(csv) == csv.size());
+    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(csv + "2,x\n") > 0);
+    good.close();
+    bad.close();
+
+    SimulatedBoard board;
+    QString error;
+    QVERIFY2(board.startReplay(SimulatedBoard::locateSimulator(), good.fileName(), error), qPrintable(error));
+    Widget window(nullptr, board.portSource(fakeSystemPorts));
+    QCOMPARE(items(window.findChild<QComboBox*>("ports_combobox")).value(0),
+             board.portPath() + ": Replay of board.csv");
+
+    // A file imu-sim refuses: its line, status 2, and no window.
+    QProcess demo;
+    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--replay", bad.fileName()});
+    QVERIFY(demo.waitForFinished(10000));
+    QCOMPARE(demo.exitCode(), 2);
+    const QString err = demo.readAllStandardError();
+    QVERIFY2(err.contains("imu-sim: " + bad.fileName() + ":3: the row has 2 fields"), qPrintable(err));
+}
+
+// What a window showed, recorded, plays back through the monitor as the same
+// record lines and the same index-miss count.
+void TestDemo::windowRecordingReplaysAsShown()
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    auto recordLines = [](Widget& window) {
+        QStringList out;
+        for (const QString& line : window.findChild<QPlainTextEdit*>("console")->toPlainText().split('\n'))
+            if (line.mid(15).startsWith("Ind:"))
+                out.append(line.mid(15));
+        return out;
+    };
+    auto indexMisses = [](Widget& window) { return window.findChild<QLineEdit*>("index_miss_le")->text(); };
+
+    // Recorded from before the port opens until after it closes: every
+    // record shown is in the file. Dropped frames make index misses.
+    SimulatedBoard board;
+    QString error;
+    QVERIFY2(board.start(SimulatedBoard::locateSimulator(), {"--seed", "9", "--drop", "0.05", "--rate", "300"}, error),
+             qPrintable(error));
+    QStringList shown;
+    QString misses, path;
+    {
+        Widget window(nullptr, board.portSource({}));
+        window.findChild<QPushButton*>("record_pb")->click();
+        window.findChild<QPushButton*>("connect_button")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(recordLines(window).size() >= 400, 10000);
+        window.findChild<QPushButton*>("connect_button")->click();
+        window.findChild<QPushButton*>("record_pb")->click();
+        shown = recordLines(window);
+        misses = indexMisses(window);
+        const QRegularExpression stoppedLine("Recording stopped: (\\d+) records in (.*)$");
+        QRegularExpressionMatch stopped;
+        QTRY_VERIFY((stopped = stoppedLine.match(window.findChild<QPlainTextEdit*>("console")->toPlainText())).hasMatch());
+        QCOMPARE(stopped.captured(1).toInt(), shown.size());
+        path = stopped.captured(2);
+    }
+    board.stop();
+    QVERIFY(misses.toInt() > 0);
+
+    // Replayed: once the replay has ended, with the port kept open, Reset
+    // IMU plays it again from its first row, into a window of its own.
+    QVERIFY2(board.startReplay(SimulatedBoard::locateSimulator(), path, error), qPrintable(error));
+    {
+        Widget firstPass(nullptr, board.portSource({}));
+        firstPass.findChild<QPushButton*>("connect_button")->click();
+        for (int before = -1; before != recordLines(firstPass).size(); QTest::qWait(500))
+            before = recordLines(firstPass).size();
+    }
+    Widget window(nullptr, board.portSource({}));
+    window.findChild<QPushButton*>("connect_button")->click();
+    window.findChild<QPushButton*>("reset_imu_pb")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(recordLines(window).size() >= shown.size(), 10000);
+    QTest::qWait(200);
+    QCOMPARE(recordLines(window), shown);
+    QCOMPARE(indexMisses(window), misses);
 }
 
 QTEST_MAIN(TestDemo)

@@ -6,6 +6,7 @@
 #include "frameencoder.h"
 #include "hostinput.h"
 #include "motion.h"
+#include "recordcsv.h"
 #include "recordformat.h"
 #include "tst_sim_support.h"
 
@@ -30,12 +31,22 @@ private slots:
     void garbageNeverLooksLikeAFrame();
     void standardOutputCarriesTheStream();
     void givenRateIsPaced();
+    void replayRefusesWhatIsNoRecording_data();
+    void replayRefusesWhatIsNoRecording();
+    void replayedRecordingDecodesToTheSameRows_data();
+    void replayedRecordingDecodesToTheSameRows();
+    void captureReplaysByteForByte();
     void hostInputFindsSplitResetCommand();
     void hostInputReportsOtherBytes();
 
 private:
     QTemporaryDir dir;
     QString file(const QString& name) const { return dir.filePath(name); }
+    QByteArray contents(const QString& name) const
+    {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 };
 
 void TestSim::helpDescribesEveryOption()
@@ -43,7 +54,8 @@ void TestSim::helpDescribesEveryOption()
     const Run run = runSim({"--help"});
     QCOMPARE(run.exitCode, 0);
     for (const char* option : {"--rate", "max", "--seed", "--corrupt", "--drop", "--garbage",
-                               "--disconnect-after", "--out", "--port", "--count", "--records", "$MIB,RESET*87",
+                               "--disconnect-after", "--out", "--port", "--count", "--records", "--replay",
+                               "--speed", "--loop", "host_time", "FILE:LINE", "$MIB,RESET*87",
                                "-1000 mg", "index,angle1,angle2,angle3,accel1,accel2,accel3,fate"})
         QVERIFY2(run.out.contains(option), option);
     QVERIFY(run.err.isEmpty());
@@ -70,6 +82,9 @@ void TestSim::badArgumentIsOneLineAndStatus2_data()
     QTest::newRow("port and out") << QStringList{"--port", "/dev/null", "--out", "-"} << "--port";
     QTest::newRow("port and disconnect")
         << QStringList{"--port", "/dev/null", "--disconnect-after", "1"} << "--disconnect-after";
+    QTest::newRow("speed without replay") << QStringList{"--speed", "2"} << "--speed";
+    QTest::newRow("loop without replay") << QStringList{"--loop"} << "--loop";
+    QTest::newRow("speed zero") << QStringList{"--replay", "x.csv", "--speed", "0"} << "--speed";
 }
 
 void TestSim::badArgumentIsOneLineAndStatus2()
@@ -308,6 +323,115 @@ void TestSim::givenRateIsPaced()
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(clock.elapsed() >= 180, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(QFileInfo(file("paced.bin")).size(), qint64(40 * Parser::FrameSize));
+}
+
+void TestSim::replayRefusesWhatIsNoRecording_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("line"); // 0: no file at all
+    QTest::addColumn<QByteArray>("fault");
+    const QByteArray h = RecordCsv::Header, row = ",1,0.00,0.00,0.00,1000,-15,-980,9.807,-0.147,-9.611\n";
+    const QByteArray t = "2026-12-08T06:06:27.924+01:00";
+    QTest::newRow("missing file") << QByteArray() << 0 << QByteArray("No such file");
+    QTest::newRow("empty file") << QByteArray("") << 1 << QByteArray("empty");
+    QTest::newRow("no header") << row << 1 << QByteArray("not the header");
+    QTest::newRow("wrong header") << "time,index\n" + row << 1 << QByteArray("not the header");
+    QTest::newRow("binary junk") << QByteArray("\x01\xAA\x00\xAA\xAA\xFF\x7F", 7).repeated(9) << 1
+                                 << QByteArray("no valid frame");
+    QTest::newRow("no rows") << h << 2 << QByteArray("no rows");
+    QTest::newRow("too few fields") << h + row + ",2,0.00\n" << 3 << QByteArray("has 3 fields");
+    QTest::newRow("too many fields") << h + row.trimmed() + ",0\n" << 2 << QByteArray("has 12 fields");
+    QTest::newRow("empty line") << h + row + "\n" + row << 3 << QByteArray("empty line");
+    QTest::newRow("not a number") << h + ",1,0.00,0.00,0.00,1e3,-15,-980,9.807,-0.147,-9.611\n" << 2
+                                  << QByteArray("x_mg \"1e3\" is not a number");
+    QTest::newRow("20 digits") << h + ",1,0.00,0.00,0.00,1000,-15,-980,9.807,-0.147,77777777777777777777\n" << 2
+                               << QByteArray("z_ms2 \"77777777777777777777\" is not a number");
+    QTest::newRow("index too big") << h + row + ",256" + row.mid(2) << 3 << QByteArray("index \"256\" is out");
+    QTest::newRow("yaw out of range") << h + ",1,327.68" + row.mid(7) << 2 << QByteArray("yaw_deg \"327.68\" is out");
+    QTest::newRow("3 decimals") << h + ",1,0.00,0.001" + row.mid(12) << 2 << QByteArray("pitch_deg \"0.001\"");
+    QTest::newRow("m/s2 disagrees") << h + ",1,0.00,0.00,0.00,1000,-15,-980,9.806,-0.147,-9.611\n" << 2
+                                    << QByteArray("x_ms2 \"9.806\" does not match x_mg 1000");
+    QTest::newRow("no offset") << h + t.left(23) + row << 2 << QByteArray("host_time \"2026-12-08T06:06:27.924\"");
+    QTest::newRow("no such day") << h + "2026-02-29" + t.mid(10) + row << 2 << QByteArray("host_time");
+    QTest::newRow("host_time stops") << h + t + row + row << 3 << QByteArray("host_time is empty");
+}
+
+void TestSim::replayRefusesWhatIsNoRecording()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, line);
+    QFETCH(QByteArray, fault);
+    const QString path = file("bad.csv"), out = file("bad-out.bin");
+    QFile::remove(path);
+    QFile::remove(out);
+    QFile f(path);
+    QVERIFY(line == 0 || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
+    f.close();
+    const Run run = runSim({"--replay", path, "--out", out});
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err.count('\n'), 1);
+    const QByteArray where = "imu-sim: " + path.toUtf8() + (line ? ':' + QByteArray::number(line) : "") + ": ";
+    QVERIFY2(run.err.startsWith(where) && run.err.contains(fault), run.err.constData());
+    // Checked before anything was opened: nothing streamed, nothing overwritten.
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(!QFile::exists(out));
+}
+
+void TestSim::replayedRecordingDecodesToTheSameRows_data()
+{
+    QTest::addColumn<bool>("timed");
+    QTest::newRow("without host_time") << false;
+    QTest::newRow("with host_time") << true;
+}
+
+void TestSim::replayedRecordingDecodesToTheSameRows()
+{
+    QFETCH(bool, timed);
+    // imu-decode's CSV of a capture, and the index misses it counted.
+    auto decodeWithTool = [this](const QString& capture, QByteArray& indexMisses) {
+        QProcess decoder;
+        decoder.start(QStringLiteral(IMU_DECODE_PATH), {file(capture)});
+        decoder.waitForFinished(60000);
+        const QByteArray err = decoder.readAllStandardError();
+        indexMisses = QRegularExpression("index misses: \\d+").match(QString(err)).captured().toUtf8();
+        return decoder.readAllStandardOutput();
+    };
+    // Frames lost on the way, so the recording has index misses to keep.
+    QCOMPARE(runSim({"--seed", "9", "--count", "900", "--drop", "0.05", "--out", file("lossy.bin")}).exitCode, 0);
+    QByteArray misses, missesAgain;
+    QByteArray recording = decodeWithTool("lossy.bin", misses);
+    QVERIFY2(misses.size() > 15 && !misses.endsWith(" 0"), misses.constData());
+    QByteArray replayed = recording;
+    if (timed) {
+        // As the host read them: 10 ms apart with a little jitter, and a
+        // burst of two sharing one instant.
+        QDateTime when = QDateTime::fromString("2026-12-08T23:59:59.990+01:00", Qt::ISODateWithMs);
+        QList<QByteArray> rows = recording.split('\n');
+        for (int i = 1; i + 1 < rows.size(); ++i, when = when.addMSecs(i % 7 ? 9 + i % 3 : 0))
+            rows[i].prepend(when.toString(Qt::ISODateWithMs).toLatin1());
+        replayed = rows.join('\n');
+        QVERIFY(replayed.contains("2026-12-09T00:00:0"));
+    }
+    QFile csv(file("replayed.csv"));
+    QVERIFY(csv.open(QIODevice::WriteOnly) && csv.write(replayed) == replayed.size());
+    csv.close();
+    const Run run = runSim({"--replay", file("replayed.csv"), "--speed", "20", "--out", file("replayed.bin")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(decodeWithTool("replayed.bin", missesAgain), recording);
+    QCOMPARE(missesAgain, misses);
+}
+
+void TestSim::captureReplaysByteForByte()
+{
+    QCOMPARE(runSim({"--seed", "4", "--count", "500", "--corrupt", "0.05", "--garbage", "0.1", "--out",
+                     file("faulty.bin")})
+                 .exitCode,
+             0);
+    QCOMPARE(runSim({"--replay", file("faulty.bin"), "--out", file("again.bin")}).exitCode, 0);
+    QVERIFY(contents("faulty.bin").size() > 500 * Parser::FrameSize);
+    QCOMPARE(contents("again.bin"), contents("faulty.bin"));
+    // Faults would change what the capture holds; they are refused.
+    QCOMPARE(runSim({"--replay", file("faulty.bin"), "--drop", "0.1", "--out", file("never.bin")}).exitCode, 2);
 }
 
 void TestSim::hostInputFindsSplitResetCommand()

@@ -3,7 +3,9 @@
 // command, other input, a host that closes and reopens the port, the pulled
 // cable and the stop signals; and imu-sim on a serial device it is given.
 
+#include "hostinput.h"
 #include "pseudoterminal.h"
+#include "recordcsv.h"
 #include "tst_sim_support.h"
 
 #include <QtTest>
@@ -55,6 +57,14 @@ QList<quint8> indices(const Decoded& d)
         out.append(r.index);
     return out;
 }
+
+QList<quint8> run(int from, int count)
+{
+    QList<quint8> out;
+    for (int i = from; i < from + count; ++i)
+        out.append(quint8(i));
+    return out;
+}
 } // namespace
 
 class TestSimPty : public QObject
@@ -71,7 +81,24 @@ private slots:
     void portThatCannotBeOpenedIsStatus1();
     void stopSignalsEndCleanly_data();
     void stopSignalsEndCleanly();
+    void replayEndsWithThePortOpenAndRestartsOnReset();
+    void replayLoops();
+
+private:
+    QTemporaryDir dir;
+    // 40 rows without host_time, indices 100 to 139.
+    QString recording();
 };
+
+QString TestSimPty::recording()
+{
+    QByteArray csv = RecordCsv::Header;
+    for (int i = 0; i < 40; ++i)
+        RecordCsv::appendRow(csv, {}, {quint8(100 + i), qint16(i), 0, 0, 0, 0, -1000});
+    QFile file(dir.filePath("forty.csv"));
+    return file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() ? file.fileName() : QString();
+}
+
 
 void TestSimPty::resetRestartsIndexAndMotion()
 {
@@ -252,6 +279,48 @@ void TestSimPty::stopSignalsEndCleanly()
     const Summary s = summary(sim.process.readAllStandardError());
     QVERIFY(s.found);
     QVERIFY(s.sent > 0);
+}
+
+void TestSimPty::replayEndsWithThePortOpenAndRestartsOnReset()
+{
+    LiveSim sim;
+    // 100 rows a second: 0.4 s a pass.
+    QVERIFY(sim.start({"--replay", recording(), "--rate", "100"}));
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    port.read(800); // the first pass, gone before the port was open or read here
+    QVERIFY(port.write(HostInput::ResetCommand));
+    QByteArray bytes = port.read(150);
+    // A reset in the middle starts again from the first row.
+    QVERIFY(port.write(HostInput::ResetCommand));
+    bool ended = false;
+    bytes += port.read(900, &ended);
+    const QList<quint8> seen = indices(decode(bytes));
+    const int restart = seen.indexOf(100, 1);
+    QVERIFY2(restart >= 3 && restart < 40, qPrintable(QString::number(restart)));
+    QCOMPARE(seen.mid(0, restart), run(100, restart));
+    QCOMPARE(seen.mid(restart), run(100, 40));
+    // At the end: silence, but no hang-up, and the simulator keeps serving.
+    QVERIFY(port.read(300, &ended).isEmpty());
+    QVERIFY(!ended);
+    QCOMPARE(sim.process.state(), QProcess::Running);
+    port.close();
+    const QByteArray err = sim.finish();
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY2(err.contains("end of ") && err.count("reset command received") == 2, err.constData());
+}
+
+void TestSimPty::replayLoops()
+{
+    LiveSim sim;
+    QVERIFY(sim.start({"--replay", recording(), "--loop"}));
+    HostPort port(sim.path);
+    QVERIFY(port.isOpen());
+    // At the link's full rate a pass takes 66 ms: several passes in a row.
+    const QList<quint8> seen = indices(decode(port.read(400)));
+    QVERIFY2(seen.size() > 80, qPrintable(QString::number(seen.size())));
+    for (int i = 1; i < seen.size(); ++i)
+        QCOMPARE(int(seen[i]), seen[i - 1] == 139 ? 100 : seen[i - 1] + 1);
 }
 
 QTEST_GUILESS_MAIN(TestSimPty)

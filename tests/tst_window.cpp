@@ -23,6 +23,7 @@
 #include <qcustomplot.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ const QString Unavailable = "Serial port becomes unavailable. Please check the c
 const QByteArray ResetCommand = "$MIB,RESET*87";
 const QRegularExpression LinePrefix("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3}\\] ");
 const int PrefixLength = 15;
+const QString RecordCsvHeader = "host_time,index,yaw_deg,pitch_deg,roll_deg,x_mg,y_mg,z_mg,x_ms2,y_ms2,z_ms2";
 
 // The window's port list comes from here: the tests decide what is listed,
 // and count how often the window asked.
@@ -81,6 +83,31 @@ QVector<QPair<double, double>> tickLabelSpans(QCPAxis* axis)
     return spans;
 }
 
+// The board's frames of records numbered from first, built here apart from
+// the parser.
+QByteArray frames(int first, int count)
+{
+    QByteArray bytes;
+    for (int i = first; i < first + count; ++i) {
+        QByteArray payload;
+        QDataStream out(&payload, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out << quint8(i) << qint16(i * 37 - 9000) << qint16(-i * 11) << qint16(i % 500) << qint16(1000 - i)
+            << qint16(i * 3) << qint16(-i) << quint8(0) << quint16(0);
+        quint8 sum = 0;
+        for (char byte : payload)
+            sum += quint8(byte);
+        bytes += QByteArray("\xAA\xAA", 2) + payload + char(sum);
+    }
+    return bytes;
+}
+
+// A 16 KiB tmpfs on dir, unmounted by init(); mounting needs root.
+bool mountTmpfs(const QString& dir, unsigned long flags)
+{
+    return QDir().mkpath(dir) && ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", flags, "size=16k") == 0;
+}
+
 } // namespace
 
 class TestWindow : public QObject
@@ -89,6 +116,8 @@ class TestWindow : public QObject
 
     PortList ports;
     std::unique_ptr<Widget> window;
+    // The user's home while testing: recordings go to its Documents.
+    QTemporaryDir home;
 
     Widget* makeWindow(const QList<PortEntry>& entries = {})
     {
@@ -104,6 +133,8 @@ class TestWindow : public QObject
     QPushButton* connectButton() { return child<QPushButton>(window.get(), "connect_button"); }
     QComboBox* portBox() { return child<QComboBox>(window.get(), "ports_combobox"); }
     QSerialPort* port() { return window->findChild<QSerialPort*>(); }
+    QPushButton* recordButton() { return child<QPushButton>(window.get(), "record_pb"); }
+    QString recordings() { return home.path() + "/Documents/Telvorin IMU"; }
 
     // Every console line with its time prefix; the prefix itself is checked
     // for every line in cleanup().
@@ -120,6 +151,46 @@ class TestWindow : public QObject
         for (int i = from; i < all.size(); ++i)
             out.append(all.at(i).mid(PrefixLength));
         return out;
+    }
+
+    // The first message since line `from` that starts with `start`, waiting
+    // for it; empty if none came.
+    QString awaitMessage(int from, const QString& start)
+    {
+        for (int waited = 0; waited < 5000; waited += 10, QTest::qWait(10))
+            for (const QString& message : messagesFrom(from))
+                if (message.startsWith(start))
+                    return message;
+        return QString();
+    }
+    QStringList recordLines() { return lines().filter(QRegularExpression("^.{15}Ind: ")); }
+    // What the console shows of each record and what a recording holds
+    // after its header, both as "time of day index,yaw,...,z_ms2".
+    QStringList shownRows()
+    {
+        static const QRegularExpression number("(?<=[ (])-?\\d+(\\.\\d+)?");
+        QStringList rows;
+        for (const QString& line : recordLines()) {
+            QStringList n;
+            for (auto it = number.globalMatch(line.mid(PrefixLength)); it.hasNext();)
+                n.append(it.next().captured());
+            const QStringList csvOrder {n[0], n[1], n[2], n[3], n[4], n[6], n[8], n[5], n[7], n[9]};
+            rows.append(line.mid(1, 12) + ' ' + csvOrder.join(','));
+        }
+        return rows;
+    }
+    static QStringList recordedRows(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || QString::fromUtf8(file.readLine()) != RecordCsvHeader + '\n')
+            return {"no recording with a header at " + path};
+        const QString text = QString::fromUtf8(file.readAll());
+        QStringList rows;
+        // A cut-off last row loses its last character here, and so differs;
+        // host_time is ISO 8601, its time of day from character 11.
+        for (const QString& row : text.isEmpty() ? QStringList() : text.chopped(1).split('\n'))
+            rows.append(row.mid(11, 12) + ' ' + row.section(',', 1));
+        return rows;
     }
 
     void scan() { QVERIFY(QMetaObject::invokeMethod(window.get(), "on_scan_button_clicked")); }
@@ -143,6 +214,8 @@ class TestWindow : public QObject
     }
 
 private slots:
+    void initTestCase();
+    void init();
     void cleanup();
 
     // The form
@@ -187,9 +260,32 @@ private slots:
     void scanWhileOpenKeepsPortOpen();
     void errorsWhileOpen();
 
+    // Recording
+    void recordingMatchesConsoleAcrossReopen();
+    void recordingCannotStart_data();
+    void recordingCannotStart();
+    void recordingEndsOnFullDisk();
+
     // On a virtual desktop, 100 % and 200 % (CTest's tst_window_desktop_*)
     void wholeTextsOnDesktop();
 };
+
+void TestWindow::initTestCase()
+{
+    // Test mode leaves the real user's folder settings unread; the documents
+    // folder is then the one in HOME.
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(home.isValid());
+    qputenv("HOME", QFile::encodeName(home.path()));
+    QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), home.path() + "/Documents");
+}
+
+void TestWindow::init()
+{
+    ::umount2(QFile::encodeName(recordings()).constData(), MNT_DETACH);
+    QFile::remove(recordings());
+    QDir(recordings()).removeRecursively();
+}
 
 void TestWindow::cleanup()
 {
@@ -245,6 +341,7 @@ void TestWindow::widgetsAtTheirPlaces_data()
     row("connect_button", "QPushButton", "groupBox_2", {540, 30, 80, 26});
     row("label_3", "QLabel", "Widget", {10, 110, 111, 17});
     row("further_info_l", "QLabel", "Widget", {900, 80, 271, 41});
+    row("record_pb", "QPushButton", "Widget", {110, 300, 89, 25});
 }
 
 void TestWindow::widgetsAtTheirPlaces()
@@ -271,7 +368,7 @@ void TestWindow::widgetsCreatedInFormOrder()
     QCOMPARE(order, QStringList({"console", "yaw_plotter", "pitch_plotter", "roll_plotter",
                                  "x_acc_plotter", "y_acc_plotter", "z_acc_plotter",
                                  "reset_imu_pb", "app_logo_l", "groupBox", "groupBox_2",
-                                 "label_3", "further_info_l"}));
+                                 "label_3", "further_info_l", "record_pb"}));
 }
 
 void TestWindow::chartsDoNotOverlap()
@@ -907,6 +1004,102 @@ void TestWindow::errorsWhileOpen()
     QCOMPARE(ports.scans, 3);
 }
 
+// ------------------------------------------------------------- recording
+
+void TestWindow::recordingMatchesConsoleAcrossReopen()
+{
+    // Files named for this second and the next are taken: they must stay.
+    QVERIFY(QDir().mkpath(recordings()));
+    QStringList taken;
+    for (int s = 0; s < 2; ++s) {
+        QFile file(recordings() + QDateTime::currentDateTime().addSecs(s).toString("'/imu-'yyyy-MM-dd_HH-mm-ss'.csv'"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+        taken.append(file.fileName());
+    }
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    makeWindow({{master.slavePath(), ""}});
+    recordButton()->click(); // no port open: recording does not need one
+    QVERIFY(recordButton()->isChecked());
+    QCOMPARE(recordButton()->text(), QString("Stop"));
+    QVERIFY(!recordButton()->icon().isNull());
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    const QRegularExpression name("^" + QRegularExpression::escape(recordings())
+                                  + "/imu-\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d(-\\d+)?\\.csv$");
+    QVERIFY2(name.match(path).hasMatch() && !taken.contains(path), qPrintable(path));
+
+    connectButton()->click();
+    QVERIFY(master.write(frames(0, 300)));
+    QTRY_COMPARE(recordLines().size(), 300);
+    connectButton()->click();
+    connectButton()->click();
+    QVERIFY(master.write(frames(300, 200)));
+    QTRY_COMPARE(recordLines().size(), 500);
+    recordButton()->click();
+    QCOMPARE(recordButton()->text(), QString("Record"));
+    QVERIFY(recordButton()->icon().isNull());
+    QCOMPARE(awaitMessage(0, "Recording stopped"), "Recording stopped: 500 records in " + path);
+
+    QCOMPARE(recordedRows(path), shownRows());
+    for (const QString& name : taken) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "keep");
+    }
+}
+
+void TestWindow::recordingCannotStart_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("folder is a file") << false;
+    QTest::newRow("read-only folder") << true;
+}
+
+void TestWindow::recordingCannotStart()
+{
+    QFETCH(bool, readOnly);
+    QVERIFY(QDir().mkpath(home.path() + "/Documents"));
+    QString expected = "Recording failed: cannot create the folder " + recordings() + ": " + qt_error_string(ENOTDIR);
+    if (readOnly) {
+        if (!mountTmpfs(recordings(), MS_RDONLY))
+            QSKIP(qPrintable("cannot mount a read-only tmpfs (needs root): " + qt_error_string(errno)));
+        expected = "Recording failed: cannot create " + recordings() + "/imu-.*\\.csv: " + qt_error_string(EROFS);
+    } else {
+        QVERIFY(QFile(recordings()).open(QIODevice::WriteOnly));
+    }
+    makeWindow();
+    recordButton()->click();
+    QTRY_VERIFY(!recordButton()->isChecked());
+    QCOMPARE(recordButton()->text(), QString("Record"));
+    const QStringList logged = messagesFrom(0);
+    QCOMPARE(logged.size(), 1);
+    QVERIFY2(QRegularExpression("^" + expected + "$").match(logged.first()).hasMatch(), qPrintable(logged.first()));
+}
+
+void TestWindow::recordingEndsOnFullDisk()
+{
+    if (!mountTmpfs(recordings(), 0))
+        QSKIP(qPrintable("cannot mount a 16 KiB tmpfs (needs root): " + qt_error_string(errno)));
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    makeWindow({{master.slavePath(), ""}});
+    connectButton()->click();
+    recordButton()->click();
+    const QString path = awaitMessage(1, "Recording to ").mid(13);
+    QVERIFY(master.write(frames(0, 600)));
+    const QString end = awaitMessage(1, "Recording ended: ");
+    QTRY_VERIFY(!recordButton()->isChecked());
+
+    // Whole rows only, as many as the line says, each the record shown.
+    const QStringList rows = recordedRows(path);
+    QVERIFY(rows.size() > 100);
+    QCOMPARE(end, QString("Recording ended: cannot write %1: %2; %3 records kept")
+                      .arg(path, qt_error_string(ENOSPC)).arg(rows.size()));
+    QCOMPARE(rows, shownRows().mid(0, rows.size()));
+    // The display goes on.
+    QVERIFY(master.write(frames(600, 5)));
+    QTRY_COMPARE(recordLines().size(), 605);
+}
+
 // ------------------------------------- on a virtual desktop, run by CTest
 
 void TestWindow::wholeTextsOnDesktop()
@@ -969,12 +1162,21 @@ void TestWindow::wholeTextsOnDesktop()
                  qPrintable(QString("label %1: text %2x%3 in %4x%5").arg(label->objectName())
                                 .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height())));
     }
+    // The buttons as they are while recording, the Record button then at
+    // its widest, with its icon drawn for the screen's density.
+    recordButton()->click();
+    const QSize iconSize = recordButton()->iconSize();
+    const QPixmap icon = recordButton()->icon().pixmap(iconSize);
+    QCOMPARE(icon.devicePixelRatio(), screen->devicePixelRatio());
+    QCOMPARE(icon.size(), iconSize * screen->devicePixelRatio());
+    QCOMPARE(icon.toImage().pixelColor(0, 0).alpha(), 0);
     for (const QPushButton* button : w->findChildren<QPushButton*>()) {
         QStyleOptionButton option;
         option.initFrom(button);
         option.text = button->text();
         const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        const int needed = button->fontMetrics().horizontalAdvance(button->text())
+            + (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
         QVERIFY2(needed <= room.width(), qPrintable(QString("button %1: text %2 px wide in %3 px")
                                                         .arg(button->objectName()).arg(needed).arg(room.width())));
     }

@@ -13,18 +13,28 @@
 //   bench_window longrun N SECONDS   cost per record and RSS up to N records fed
 //                                    as fast as the window takes them, then the
 //                                    CPU share at the link's rate after them
+//   bench_window recording SECONDS   CPU share at the link's rate without and
+//                                    with a recording (to a file in a temporary
+//                                    home's Documents), SECONDS each in turns,
+//                                    after a warm-up
 #include "frameencoder.h"
 #include "highdpi.h"
+#include "hostclock.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
+#include "recordcsv.h"
 #include "widget.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <qcustomplot.h>
@@ -215,6 +225,8 @@ public:
         idleShare(500);
     }
 
+    void clickRecord() { window.findChild<QPushButton*>("record_pb")->click(); }
+
 private:
     void noteProgress()
     {
@@ -372,6 +384,71 @@ int longrun(Bench& bench, qint64 total, int seconds)
     return 0;
 }
 
+int recording(Bench& bench, int seconds)
+{
+    // The console and the charts full, as in any run longer than a few seconds.
+    qint64 fed = qint64(12 * LinkRecordsPerSecond);
+    bench.feed(Command::Paced, 0, fed);
+    // Without and with, in turns, so that both see the same machine: the
+    // other processes on it come and go.
+    constexpr int Turns = 4;
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
+    Bench::Cost plain {0, 0}, recorded {0, 0};
+    for (int turn = 0; turn < 2 * Turns; ++turn) {
+        const bool recording = turn % 2 == 1;
+        if (recording)
+            bench.clickRecord();
+        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+        fed += n;
+        if (recording)
+            bench.clickRecord();
+        Bench::Cost& sum = recording ? recorded : plain;
+        sum.wallSeconds += cost.wallSeconds;
+        sum.cpuSeconds += cost.cpuSeconds;
+    }
+    const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
+    printShare(qPrintable("recording: none, " + rate), plain);
+    printShare(qPrintable("recording: to a file, " + rate), recorded);
+    const double added = recorded.cpuSeconds / recorded.wallSeconds - plain.cpuSeconds / plain.wallSeconds;
+    std::printf("%-58s %+6.1f %% of one core (target <= 2)\n", "recording: what recording adds", added * 100.0);
+
+    bench.idleShare(1000); // the files closed on the writer's thread
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Telvorin IMU";
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
+    qint64 rows = 0;
+    for (const QFileInfo& file : files) {
+        QFile csv(file.filePath());
+        if (csv.open(QIODevice::ReadOnly))
+            rows += csv.readAll().count('\n') - 1;
+    }
+    std::printf("%-58s %8lld rows in %d files (%lld records recorded)\n", "recording: the files hold", rows,
+                int(files.size()), n * Turns);
+
+    // The same work without the noise of the rest: a row made and written.
+    constexpr int Rows = 1000000;
+    HostClock clock;
+    QByteArray text;
+    QFile sink(folder + "/rows.csv");
+    if (!sink.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(sink.fileName()));
+        return 1;
+    }
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    const double cpu0 = cpuSeconds();
+    for (int i = 0; i < Rows; ++i) {
+        RecordCsv::appendRow(text, clock.at(start + i * 2), record(i));
+        if (text.size() > 64 * 1024) {
+            sink.write(text);
+            sink.flush();
+            text.clear();
+        }
+    }
+    const double perRow = (cpuSeconds() - cpu0) / Rows;
+    std::printf("%-58s %8.2f us CPU (%.2f %% of one core at the link's rate)\n",
+                "recording: cost per row, made and written", perRow * 1e6, perRow * LinkRecordsPerSecond * 100.0);
+    return 0;
+}
+
 // The console alone at its cap: what 10,000 lines hold, and what one more
 // line costs once the oldest must go.
 int console()
@@ -443,16 +520,26 @@ int main(int argc, char** argv)
     ::close(commands[0]);
     ::close(done[1]);
 
+    // Recordings go to the Documents of a home made for the run.
+    QTemporaryDir home;
+    if (mode == "recording") {
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
     int status = 0;
     {
         QApplication app(argc, argv);
         Bench bench(pty, commands[1]);
         if (mode == "paced")
             status = paced(bench, argc > 2 ? atoi(argv[2]) : 20, argc > 3 && QString(argv[3]) == "shown");
+        else if (mode == "recording")
+            status = recording(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
-            std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS\n");
+            std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
+                                 " | recording SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

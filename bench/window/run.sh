@@ -6,7 +6,8 @@
 # The fresh window's paced phase runs shown, minimized and hidden at 1x;
 # shown at a device-pixel ratio of 2 (QT_SCALE_FACTOR=2), what a
 # high-density screen costs; and shown on the two real window systems, X
-# (Xvfb) and Wayland (a headless Weston), with the ratio of the two.
+# (Xvfb) and Wayland (a headless Weston), with the ratio of the two. Then the
+# CPU share at the link's rate without and with a recording.
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -44,3 +45,4 @@ if [[ -n $x_share && -n $wayland_share ]]; then
 fi
 
 "$bin" longrun "$records" "$seconds"
+"$bin" recording "$seconds"

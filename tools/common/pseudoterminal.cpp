@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStringList>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +21,20 @@ namespace {
 
 // How many locked-looking pseudo-terminals to pass over before taking one.
 constexpr int MaxPassedOver = 64;
+
+// A lock file left by a program that has ended (killed before it could
+// remove it) is stale: the serial-port module takes it over.
+bool isHeld(const QString& lockPath)
+{
+    if (!QFileInfo::exists(lockPath))
+        return false;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!QLockFile(lockPath).getLockInfo(&pid, &host, &application) || pid <= 0)
+        return true; // unreadable: assume someone holds it
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
 
 // The kernel hands out the lowest free pseudo-terminal number, so a number
 // one process has just given back is soon handed to another. A process that
@@ -36,7 +52,7 @@ bool hasLockFile(const QString& slavePath)
     const QStringList lockDirectories {"/var/lock", "/etc/locks", "/var/spool/locks",
                                        "/var/spool/uucp", QDir::tempPath()};
     for (const QString& directory : lockDirectories) {
-        if (QFileInfo::exists(directory + "/LCK.." + name))
+        if (isHeld(directory + "/LCK.." + name))
             return true;
     }
     return false;

@@ -44,17 +44,32 @@ int main(int argc, char* argv[])
         "window with that board listed first: click Connect to watch it.");
     const QCommandLineOption connectOption(
         "connect", "Connect to the first listed port at start, as if Connect were clicked.");
+    const QCommandLineOption replayOption(
+        "replay",
+        "List a replay of <file> first instead: a recording (CSV) or a raw capture, as imu-sim --replay "
+        "plays it. Reset IMU plays it again from the start.",
+        "file");
     options.addOption(connectOption);
+    options.addOption(replayOption);
     options.addHelpOption();
     options.process(*app);
 
     SimulatedBoard board;
     QString error;
-    if (!board.start(SimulatedBoard::locateSimulator(), {}, error))
+    if (options.isSet(replayOption)) {
+        // A window without the replay it was asked for would show nothing.
+        if (!board.startReplay(SimulatedBoard::locateSimulator(), options.value(replayOption), error)) {
+            if (board.refusedItsArguments())
+                return 2; // imu-sim has said what is wrong with the file
+            std::fprintf(stderr, "imu-monitor-demo: the replay did not start (%s)\n", qPrintable(error));
+            return 1;
+        }
+    } else if (!board.start(SimulatedBoard::locateSimulator(), {}, error)) {
         std::fprintf(stderr,
                      "imu-monitor-demo: the simulated board did not start (%s); only the "
                      "system's serial ports are listed\n",
                      qPrintable(error));
+    }
 
     int exitCode = 0;
     {

@@ -10,6 +10,9 @@
 
 namespace {
 constexpr int StartTimeoutMs = 5000;
+constexpr int ReplayStartTimeoutMs = 60000;
+// imu-sim's exit status for a bad argument or a file it cannot replay.
+constexpr int BadArgumentStatus = 2;
 
 bool isExecutable(const QString& path)
 {
@@ -49,6 +52,24 @@ QString SimulatedBoard::locateSimulator()
 
 bool SimulatedBoard::start(const QString& program, const QStringList& arguments, QString& error)
 {
+    description = Description;
+    return start(program, arguments, StartTimeoutMs, error);
+}
+
+bool SimulatedBoard::startReplay(const QString& program, const QString& file, QString& error)
+{
+    description = QStringLiteral("Replay of %1").arg(QFileInfo(file).fileName());
+    return start(program, {QStringLiteral("--replay"), file}, ReplayStartTimeoutMs, error);
+}
+
+bool SimulatedBoard::refusedItsArguments() const
+{
+    return process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == BadArgumentStatus;
+}
+
+bool SimulatedBoard::start(const QString& program, const QStringList& arguments, int timeoutMs, QString& error)
+{
     stop();
     if (program.isEmpty()) {
         error = "imu-sim was not found next to this program nor in the build tree";
@@ -62,7 +83,7 @@ bool SimulatedBoard::start(const QString& program, const QStringList& arguments,
         error = QString("%1: %2").arg(program, process.errorString());
         return false;
     }
-    const QDeadlineTimer deadline(StartTimeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
     while (!process.canReadLine() && process.state() == QProcess::Running && !deadline.hasExpired())
         process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
@@ -104,7 +125,7 @@ PortSource SimulatedBoard::portSource(PortSource real) const
     return [this, real = std::move(real)] {
         QList<PortEntry> ports;
         if (isRunning())
-            ports.append({path, Description});
+            ports.append({path, description});
         if (real)
             ports.append(real());
         return ports;

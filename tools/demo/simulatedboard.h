@@ -30,6 +30,15 @@ public:
     // line of output. On failure returns false, with the reason in error.
     bool start(const QString& program, const QStringList& arguments, QString& error);
 
+    // Starts program replaying a recording (or capture), listed as "Replay
+    // of" the file's name. imu-sim checks the whole file before it names its
+    // pseudo-terminal, which for hours of recording takes seconds.
+    bool startReplay(const QString& program, const QString& file, QString& error);
+
+    // The simulator ended at start because it refused its arguments or the
+    // file to replay; it said why on standard error.
+    bool refusedItsArguments() const;
+
     // The pseudo-terminal's path while the simulator runs, else empty.
     QString portPath() const;
     bool isRunning() const;
@@ -59,7 +68,10 @@ private:
 #else
     QProcess process;
 #endif
+    bool start(const QString& program, const QStringList& arguments, int timeoutMs, QString& error);
+
     QString path;
+    QString description = Description;
 };
 
 #endif // SIMULATEDBOARD_H

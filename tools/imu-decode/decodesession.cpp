@@ -12,6 +12,25 @@ namespace {
 // Big enough that a file is decoded with few writes, small enough that a
 // port's lines are not held back for long between timed flushes.
 constexpr int FlushThreshold = 64 * 1024;
+
+// Writes all of data; on failure, error says why.
+bool writeAll(int fd, const QByteArray& data, QString& error)
+{
+    const char* next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, next, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        next += n;
+        left -= n;
+    }
+    return true;
+}
 } // namespace
 
 DecodeSession::DecodeSession(OutputFormat format, int outputFd, quint64 countLimit)
@@ -34,9 +53,17 @@ void DecodeSession::writeHeader()
         pending.append(RecordCsv::Header);
 }
 
+void DecodeSession::keepRawBytes(int fd)
+{
+    rawFd = fd;
+}
+
 void DecodeSession::feed(const QByteArray& bytes, const QByteArray& time)
 {
     hostTime = time;
+    // All of them, even past the count limit: the capture is the link's.
+    if (rawFd >= 0)
+        rawPending.append(bytes);
     if (countLimit == 0) {
         parser.parse(bytes);
         bytesSeen += quint64(bytes.size());
@@ -56,7 +83,7 @@ void DecodeSession::feed(const QByteArray& bytes, const QByteArray& time)
             bytesSeen += quint64(slice);
         }
     }
-    if (pending.size() >= FlushThreshold)
+    if (pending.size() >= FlushThreshold || rawPending.size() >= FlushThreshold)
         flush();
 }
 
@@ -87,37 +114,28 @@ void DecodeSession::onRecord(UART_RCV& data)
 
 bool DecodeSession::flush()
 {
-    if (writeFailed) {
-        pending.clear();
-        return false;
-    }
-    const char* data = pending.constData();
-    qint64 left = pending.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            writeFailed = true;
-            writeErrorText = QString::fromLocal8Bit(std::strerror(errno));
-            pending.clear();
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
+    if (!writeFailed && !writeAll(fd, pending, writeErrorText))
+        writeFailed = true;
+    if (!writeFailed && rawFd >= 0 && !writeAll(rawFd, rawPending, writeErrorText))
+        writeFailed = rawWriteFailed = true;
     pending.clear();
-    return true;
+    rawPending.clear();
+    return !writeFailed;
 }
 
 bool DecodeSession::hasPendingOutput() const
 {
-    return !pending.isEmpty();
+    return !pending.isEmpty() || !rawPending.isEmpty();
 }
 
 bool DecodeSession::outputFailed() const
 {
     return writeFailed;
+}
+
+bool DecodeSession::rawOutputFailed() const
+{
+    return rawWriteFailed;
 }
 
 QString DecodeSession::writeError() const

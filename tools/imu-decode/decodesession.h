@@ -23,6 +23,10 @@ public:
     // The CSV header; nothing for console lines.
     void writeHeader();
 
+    // From now on every byte fed is also kept as received in rawFd, and
+    // written out along with the lines.
+    void keepRawBytes(int rawFd);
+
     // Decodes bytes, stamping every record completed in them with hostTime
     // (may be empty). Stops exactly after the record that reaches the count
     // limit: later bytes are not looked at, so the counters describe the
@@ -32,11 +36,12 @@ public:
     bool countReached() const;
 
     // Writes out everything buffered. False once a write has failed; the
-    // reason is in writeError().
+    // reason is in writeError(), and rawOutputFailed() says which output.
     bool flush();
     bool hasPendingOutput() const;
     QString writeError() const;
     bool outputFailed() const;
+    bool rawOutputFailed() const;
 
     quint64 records() const;
     // One line: records, checksum misses, index misses, bytes dropped, and
@@ -59,7 +64,10 @@ private:
     quint64 bytesSeen = 0;
     QByteArray hostTime;
     QByteArray pending;
+    int rawFd = -1;
+    QByteArray rawPending;
     bool writeFailed = false;
+    bool rawWriteFailed = false;
     QString writeErrorText;
 };
 

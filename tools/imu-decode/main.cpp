@@ -76,7 +76,20 @@ int main(int argc, char* argv[])
             return UsageStatus;
         }
     }
+    int rawFd = -1;
+    if (!options.rawFile.isEmpty()) {
+        rawFd = ::open(QFile::encodeName(options.rawFile).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (rawFd < 0) {
+            printError(QStringLiteral("cannot write '%1': %2")
+                           .arg(options.rawFile, QString::fromLocal8Bit(std::strerror(errno))));
+            if (outputFd != STDOUT_FILENO)
+                ::close(outputFd);
+            return UsageStatus;
+        }
+    }
     auto session = std::make_unique<DecodeSession>(options.format, outputFd, options.count);
+    if (rawFd >= 0)
+        session->keepRawBytes(rawFd);
 
     session->writeHeader();
     int status = 0;
@@ -92,9 +105,10 @@ int main(int argc, char* argv[])
     }
 
     if (!session->flush() || status == WriteFailedStatus) {
-        printError(QStringLiteral("cannot write '%1': %2")
-                       .arg(options.outputFile.isEmpty() ? QStringLiteral("standard output") : options.outputFile,
-                            session->writeError()));
+        QString failed = options.outputFile.isEmpty() ? QStringLiteral("standard output") : options.outputFile;
+        if (session->rawOutputFailed())
+            failed = options.rawFile;
+        printError(QStringLiteral("cannot write '%1': %2").arg(failed, session->writeError()));
         if (status == 0)
             status = WriteFailedStatus;
     }
@@ -105,5 +119,7 @@ int main(int argc, char* argv[])
     session.reset();
     if (outputFd != STDOUT_FILENO)
         ::close(outputFd);
+    if (rawFd >= 0)
+        ::close(rawFd);
     return status;
 }

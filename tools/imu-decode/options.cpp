@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -14,6 +15,10 @@ QCommandLineOption portOption()
 QCommandLineOption outputOption()
 {
     return {{QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("file")};
+}
+QCommandLineOption rawOption()
+{
+    return {QStringLiteral("raw"), QString(), QStringLiteral("file")};
 }
 QCommandLineOption formatOption()
 {
@@ -60,6 +65,9 @@ QString helpText()
         "                       e.g. 2026-03-05T14:07:09.123+01:00; it is empty\n"
         "                       when decoding a capture\n"
         "  --format console     the monitor's console line, without its time prefix\n"
+        "  --raw FILE           with --port: also keep the bytes exactly as received\n"
+        "                       in FILE, written along with the output; a capture\n"
+        "                       that replays the link byte for byte\n"
         "\n"
         "Stopping (whichever comes first; otherwise at end of file, or for a port\n"
         "until the device goes away):\n"
@@ -74,9 +82,10 @@ QString helpText()
         "frames per second achieved. From a port, output is flushed at least once a\n"
         "second, so `tail -f` follows it.\n"
         "\n"
-        "Exit status: 0 done; 1 the output could not be written; 2 bad arguments,\n"
-        "unreadable input or a port that cannot be opened; 3 the port was lost while\n"
-        "recording (everything received until then is written).\n");
+        "Exit status: 0 done; 1 writing the output failed part-way; 2 bad arguments,\n"
+        "unreadable input, an output file that cannot be created or a port that\n"
+        "cannot be opened; 3 the port was lost while recording (everything received\n"
+        "until then is written).\n");
 }
 
 ParseResult parseArguments(const QStringList& arguments, DecodeOptions& options, QString& error)
@@ -85,11 +94,12 @@ ParseResult parseArguments(const QStringList& arguments, DecodeOptions& options,
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption port = portOption();
     const QCommandLineOption output = outputOption();
+    const QCommandLineOption raw = rawOption();
     const QCommandLineOption format = formatOption();
     const QCommandLineOption count = countOption();
     const QCommandLineOption duration = durationOption();
     const QCommandLineOption help = helpOption();
-    parser.addOptions({port, output, format, count, duration, help});
+    parser.addOptions({port, output, raw, format, count, duration, help});
     parser.addPositionalArgument(QStringLiteral("capture"), QString());
 
     if (!parser.parse(arguments)) {
@@ -100,7 +110,7 @@ ParseResult parseArguments(const QStringList& arguments, DecodeOptions& options,
         return ParseResult::Help;
 
     // A repeated option would silently lose one of its values.
-    for (const QCommandLineOption* option : {&port, &output, &format, &count, &duration}) {
+    for (const QCommandLineOption* option : {&port, &output, &raw, &format, &count, &duration}) {
         if (parser.values(*option).size() > 1) {
             error = QStringLiteral("--%1 given more than once").arg(option->names().constLast());
             return ParseResult::Error;
@@ -137,6 +147,24 @@ ParseResult parseArguments(const QStringList& arguments, DecodeOptions& options,
         options.outputFile = parser.value(output);
         if (options.outputFile.isEmpty()) {
             error = QStringLiteral("-o needs a file name");
+            return ParseResult::Error;
+        }
+    }
+
+    if (parser.isSet(raw)) {
+        options.rawFile = parser.value(raw);
+        if (options.portName.isEmpty()) {
+            error = QStringLiteral("--raw needs --port: a capture file already is the raw bytes");
+            return ParseResult::Error;
+        }
+        if (options.rawFile.isEmpty() || options.rawFile == QLatin1String("-")) {
+            error = QStringLiteral("--raw needs a file name");
+            return ParseResult::Error;
+        }
+        // One file written twice over would hold neither.
+        if (!options.outputFile.isEmpty()
+            && QFileInfo(options.rawFile).absoluteFilePath() == QFileInfo(options.outputFile).absoluteFilePath()) {
+            error = QStringLiteral("--raw and --output name the same file '%1'").arg(options.rawFile);
             return ParseResult::Error;
         }
     }

@@ -15,6 +15,7 @@ struct DecodeOptions
     QString portName;
 
     QString outputFile; // empty: standard output
+    QString rawFile;    // with a port: where the bytes received are kept; empty: nowhere
     OutputFormat format = OutputFormat::Csv;
     quint64 count = 0;     // 0: no limit
     double duration = 0.0; // seconds; 0: no limit

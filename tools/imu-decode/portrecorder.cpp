@@ -6,7 +6,6 @@
 #include "stopsignals.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 #include <cstdio>
 #include <unistd.h>
@@ -19,13 +18,6 @@ void printError(const QString& line)
 {
     std::fprintf(stderr, "imu-decode: %s\n", qPrintable(line));
     std::fflush(stderr);
-}
-
-// Local time with its offset, so the stamp names one instant on its own.
-QByteArray hostTimeNow()
-{
-    const QDateTime local = QDateTime::currentDateTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
 }
 } // namespace
 
@@ -89,7 +81,7 @@ void PortRecorder::readPort()
     const QByteArray bytes = port.readAll();
     if (bytes.isEmpty())
         return;
-    session->feed(bytes, hostTimeNow());
+    session->feed(bytes, hostClock.now());
     if (session->outputFailed())
         finish(1);
     else if (session->countReached())

@@ -2,6 +2,8 @@
 #ifndef IMU_DECODE_PORTRECORDER_H
 #define IMU_DECODE_PORTRECORDER_H
 
+#include "hostclock.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
@@ -42,6 +44,7 @@ private:
     QTimer durationTimer;
     QSocketNotifier* stopNotifier = nullptr;
     QElapsedTimer clock;
+    HostClock hostClock;
     qint64 elapsedAtEnd = -1;
     QString lastErrorReported;
     bool finished = false;

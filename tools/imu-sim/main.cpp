@@ -3,10 +3,11 @@
 // into a file.
 
 #include "frameencoder.h"
+#include "framesource.h"
 #include "hostinput.h"
-#include "motion.h"
 #include "options.h"
 #include "pseudoterminal.h"
+#include "replayfile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -17,6 +18,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -336,6 +339,64 @@ QByteArray garbageBytes(SeededRandom& random)
     return bytes;
 }
 
+// The faults the options ask for, drawn for each frame from their own
+// seeded streams, so that the same seed gives the same faults.
+class Faults
+{
+public:
+    explicit Faults(const SimOptions& options)
+        : options(options), chances(options.seed ^ 0x6661756C74730000ull),
+          garbage(options.seed ^ 0x6761726261676500ull)
+    {
+    }
+
+    // The bytes that go out for a record, and its fate: "sent", "corrupt"
+    // or "dropped".
+    QByteArray apply(const UART_RCV& record, const char*& fate, Counts& counts)
+    {
+        const bool dropped = chances.chance(options.drop);
+        const bool corrupt = chances.chance(options.corrupt);
+        const bool withGarbage = chances.chance(options.garbage);
+        QByteArray bytes;
+        if (withGarbage) {
+            bytes = garbageBytes(garbage);
+            counts.garbage += quint64(bytes.size());
+        }
+        if (dropped) {
+            fate = "dropped";
+            ++counts.dropped;
+        } else if (corrupt) {
+            fate = "corrupt";
+            ++counts.corrupted;
+            bytes.append(FrameEncoder::corruptFrame(record));
+        } else {
+            fate = "sent";
+            ++counts.sent;
+            bytes.append(FrameEncoder::frame(record));
+        }
+        return bytes;
+    }
+
+private:
+    const SimOptions& options;
+    SeededRandom chances;
+    SeededRandom garbage;
+};
+
+// A raw capture is played byte for byte: it has no frames of its own to
+// fault or to log. Names the first option that asks for that, if any.
+QString optionUnfitForCapture(const SimOptions& options)
+{
+    const std::pair<bool, const char*> unfit[] = {{options.corrupt > 0, "--corrupt"},
+                                                  {options.drop > 0, "--drop"},
+                                                  {options.garbage > 0, "--garbage"},
+                                                  {!options.records.isEmpty(), "--records"}};
+    for (const auto& [given, name] : unfit)
+        if (given)
+            return QString::fromLatin1(name);
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -370,6 +431,24 @@ int main(int argc, char* argv[])
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
 
+    // The whole recording is checked before anything is opened or sent: a
+    // bad file ends the run with nothing streamed and no --out overwritten.
+    ReplayFile recording;
+    const bool replaying = !options.replay.isEmpty();
+    if (replaying) {
+        if (!recording.load(options.replay)) {
+            logLine(recording.errorText().toLocal8Bit());
+            return 2;
+        }
+        const QString unfit = optionUnfitForCapture(options);
+        if (recording.kind() == ReplayFile::Kind::Capture && !unfit.isEmpty()) {
+            std::fprintf(stderr,
+                         "imu-sim: %s does not apply to a raw capture (%s is played byte for byte; see --help)\n",
+                         qPrintable(unfit), qPrintable(options.replay));
+            return 2;
+        }
+    }
+
     FILE* records = nullptr;
     if (!options.records.isEmpty()) {
         records = std::fopen(QFile::encodeName(options.records).constData(), "w");
@@ -381,7 +460,8 @@ int main(int argc, char* argv[])
     }
 
     const bool toFile = !options.out.isEmpty();
-    const bool paced = !toFile || options.rateGiven;
+    // A replay keeps its pace into a file too: that is what it is for.
+    const bool paced = !toFile || options.rateGiven || replaying;
     PseudoTerminal* pty = nullptr;
     PortSink* port = nullptr;
     Sink* sink = nullptr;
@@ -423,33 +503,50 @@ int main(int argc, char* argv[])
         std::fflush(stdout);
     }
 
-    // Pacing: frame k is due at k / rate; and no frame starts before the link
-    // has carried the previous bytes at ten bit times per byte. Both are
-    // absolute times from the start, so waking late never shifts later frames.
+    // Pacing: each frame is due one interval of its source after the one
+    // before (for the motion 1 / rate, for a replay its host_time gap or
+    // rate, scaled by --speed); and no frame starts before the link has
+    // carried the previous bytes at ten bit times per byte. Both are absolute
+    // times from the start, so waking late never shifts later frames.
     const double byteSeconds = LinkBitsPerByte / LinkBaud;
     const double period = options.rateMax ? 0.0 : 1.0 / options.rate;
     const double motionRate = options.rateMax ? LinkFramesPerSecond : options.rate;
     const double start = monotonicSeconds();
     const double disconnectAt = options.disconnectAfter >= 0 ? options.disconnectAfter : -1;
+    constexpr double Never = std::numeric_limits<double>::infinity();
     double nextSlot = 0;
     double linkFree = 0;
 
-    BoardMotion motion(options.seed);
-    SeededRandom faults(options.seed ^ 0x6661756C74730000ull);
-    SeededRandom garbage(options.seed ^ 0x6761726261676500ull);
+    std::unique_ptr<FrameSource> source;
+    if (replaying) {
+        const bool byHostTime = !options.rateGiven;
+        const double steady = options.rateGiven && !options.rateMax ? period : 1.0 / LinkFramesPerSecond;
+        auto replay = std::make_unique<ReplaySource>(recording, options.loop, steady, byHostTime);
+        QByteArray pace = " at " + QByteArray::number(qMin(options.speed / steady, LinkFramesPerSecond), 'f', 1)
+                          + " frames/s";
+        if (byHostTime && recording.isTimed())
+            pace = ", paced by host_time"
+                   + (options.speed != 1 ? " at speed " + QByteArray::number(options.speed) : QByteArray());
+        logLine("replaying " + QFile::encodeName(options.replay) + ": " + QByteArray::number(replay->frameCount())
+                + (recording.kind() == ReplayFile::Kind::Csv ? " rows" : " frames' worth of captured bytes") + pace);
+        source = std::move(replay);
+    } else {
+        source = std::make_unique<MotionSource>(options.seed, motionRate, period);
+    }
+
+    Faults faults(options);
     HostInput input;
     Counts counts;
-    quint8 index = 0;
-    quint64 sinceReset = 0;
     qint64 generated = 0;
     bool disconnected = false;
+    bool atEnd = false; // a replay played out: only a reset brings more
 
     auto serveHost = [&] {
         for (const HostInput::Event& event : sink->service(input)) {
             if (event.kind == HostInput::Event::Reset) {
-                index = 0;
-                sinceReset = 0;
-                logLine("reset command received: index and motion restart from rest");
+                source->restart();
+                atEnd = false;
+                logLine("reset command received: " + source->restartText());
             } else {
                 logLine("ignored " + QByteArray::number(event.bytes.size())
                         + " bytes from the host: " + HostInput::describe(event.bytes));
@@ -460,15 +557,19 @@ int main(int argc, char* argv[])
     while (!stopSignal && !sink->failed && !sink->ended) {
         if (options.count >= 0 && generated >= options.count)
             break;
-        double due = qMax(nextSlot, linkFree);
+        const bool idle = atEnd;
+        double due = idle ? Never : qMax(nextSlot, linkFree);
         if (paced) {
-            // Wait for the frame's time, serving the host meanwhile.
+            // Wait for the frame's time (or, idle, for a reset), serving the
+            // host meanwhile.
             for (;;) {
                 const double now = monotonicSeconds() - start;
                 if (disconnectAt >= 0 && now >= disconnectAt) {
                     disconnected = true;
                     break;
                 }
+                if (idle && !atEnd)
+                    break;
                 if (now >= due) {
                     // Far behind (the process was stopped or starved): start
                     // afresh instead of sending the backlog in one burst.
@@ -485,7 +586,7 @@ int main(int argc, char* argv[])
                 // again soon so that a host that opens it is heard promptly.
                 if (pty && fd < 0 && wake - now > 0.05)
                     wake = now + 0.05;
-                const double left = qMax(0.0, wake - now);
+                const double left = qMin(qMax(0.0, wake - now), 3600.0);
                 timespec timeout {};
                 timeout.tv_sec = time_t(left);
                 timeout.tv_nsec = long((left - double(timeout.tv_sec)) * 1e9);
@@ -494,9 +595,17 @@ int main(int argc, char* argv[])
                 if (stopSignal)
                     break;
                 serveHost();
+                if (sink->ended || sink->failed)
+                    break;
             }
             if (disconnected || stopSignal || sink->ended || sink->failed)
                 break;
+            if (idle) {
+                // Reset: the replay's first frame is due now, and the rest
+                // follow at its pace, not in a rush to catch up.
+                nextSlot = qMax(nextSlot, monotonicSeconds() - start);
+                continue;
+            }
         } else if (disconnectAt >= 0 && monotonicSeconds() - start >= disconnectAt) {
             disconnected = true;
             break;
@@ -505,40 +614,32 @@ int main(int argc, char* argv[])
         if (sink->ended || sink->failed)
             break;
 
-        UART_RCV record = motion.sample(double(sinceReset) / motionRate);
-        record.index = index;
-        const bool dropped = faults.chance(options.drop);
-        const bool corrupt = faults.chance(options.corrupt);
-        const bool withGarbage = faults.chance(options.garbage);
-
-        QByteArray bytes;
-        if (withGarbage) {
-            bytes = garbageBytes(garbage);
-            counts.garbage += quint64(bytes.size());
+        FrameSource::Frame frame;
+        if (!source->next(frame)) {
+            if (toFile)
+                break;
+            atEnd = true;
+            logLine("end of " + QFile::encodeName(options.replay)
+                    + "; the port stays open, and the reset command plays it again");
+            continue;
         }
+        QByteArray bytes = frame.bytes;
         const char* fate = "sent";
-        if (dropped) {
-            fate = "dropped";
-            ++counts.dropped;
-        } else if (corrupt) {
-            fate = "corrupt";
-            ++counts.corrupted;
-            bytes.append(FrameEncoder::corruptFrame(record));
+        if (bytes.isEmpty()) {
+            const UART_RCV& record = frame.record;
+            bytes = faults.apply(record, fate, counts);
+            if (records)
+                std::fprintf(records, "%u,%d,%d,%d,%d,%d,%d,%s\n", unsigned(record.index), record.angle1,
+                             record.angle2, record.angle3, record.accel1, record.accel2, record.accel3, fate);
         } else {
             ++counts.sent;
-            bytes.append(FrameEncoder::frame(record));
         }
+        const bool dropped = std::strcmp(fate, "dropped") == 0;
         if (!bytes.isEmpty() && !sink->send(bytes) && !dropped)
             ++counts.lost;
-        if (records)
-            std::fprintf(records, "%u,%d,%d,%d,%d,%d,%d,%s\n", unsigned(record.index),
-                         record.angle1, record.angle2, record.angle3, record.accel1,
-                         record.accel2, record.accel3, fate);
 
         ++generated;
-        ++index;
-        ++sinceReset;
-        nextSlot += period;
+        nextSlot += frame.interval / options.speed;
         linkFree = due + double(bytes.size()) * byteSeconds;
     }
 

@@ -41,7 +41,11 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
     const QCommandLineOption count("count", "", "N");
     const QCommandLineOption records("records", "", "FILE");
     const QCommandLineOption port("port", "", "DEVICE");
-    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port});
+    const QCommandLineOption replay("replay", "", "FILE");
+    const QCommandLineOption speed("speed", "", "X");
+    const QCommandLineOption loop("loop", "");
+    parser.addOptions(
+        {help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port, replay, speed, loop});
 
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -132,6 +136,28 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
             return false;
         }
     }
+    if (parser.isSet(replay)) {
+        options.replay = last(replay);
+        if (options.replay.isEmpty()) {
+            error = invalid("replay", options.replay, "a recording or a capture file");
+            return false;
+        }
+    }
+    options.loop = parser.isSet(loop);
+    if (parser.isSet(speed)) {
+        bool ok = false;
+        options.speed = last(speed).toDouble(&ok);
+        if (!ok || !std::isfinite(options.speed) || options.speed <= 0) {
+            error = invalid("speed", last(speed), "a factor above 0, such as 0.5 or 10");
+            return false;
+        }
+    }
+    for (const QCommandLineOption* option : {&speed, &loop}) {
+        if (parser.isSet(*option) && options.replay.isEmpty()) {
+            error = QStringLiteral("--%1 needs --replay").arg(option->names().first());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -145,26 +171,31 @@ bytes, 16-byte little-endian payload, additive checksum) to a new
 pseudo-terminal, whose path is the first line of standard output. Open that
 path in the monitor like any serial port. The simulator listens to the port:
 the reset command "$MIB,RESET*87" restarts the index at 0 and the motion from
-rest; anything else the host sends is reported on standard error and ignored.
-When the host closes the port the simulator keeps sending, as a board on a
-cable does, and those frames are lost; the host may reopen the port any time.
+rest (a replay from its start); anything else the host sends is reported on
+standard error and ignored. When the host closes the port the simulator keeps
+sending, as a board on a cable does, and those frames are lost; the host may
+reopen the port any time.
 
 Options:
   --rate HZ             frames per second (default 100), or "max" to fill the
                         115200-baud 8-N-1 link (about 606 frames/s). Paced on
                         a monotonic clock like a real line; no rate goes beyond
-                        what the link carries.
+                        what the link carries. With --replay: the pace of
+                        every row (or 19-byte slice), in place of host_time.
   --seed N              seed of the noise and of the faults (default 1); the
                         same seed and options give the same stream.
   --corrupt P           probability that a frame is sent with a wrong checksum
   --drop P              probability that a frame is skipped (its index is used
                         up, so the host sees the index jump)
   --garbage P           probability of 1 to 8 random bytes before a frame;
-                        they never contain 0xAA, so never look like a frame
+                        they never contain 0xAA, so never look like a frame.
+                        The three faults apply to a replayed CSV as well, but
+                        not to a raw capture, which is played as it is.
   --disconnect-after S  close the pseudo-terminal after S seconds (a cable
                         pulled out) and exit
   --out PATH            write the stream to a file instead (- for standard
-                        output), unpaced unless --rate is given
+                        output), unpaced unless --rate is given; a replay
+                        is paced there too, and ends at its end
   --port DEVICE         stream into an existing serial device instead, such
                         as the board's end of a USB gadget (/dev/ttyGS0) or
                         an adapter on a null-modem cable to the host's. The
@@ -172,10 +203,29 @@ Options:
                         paced and listening as on the pseudo-terminal; when
                         the device hangs up the simulator ends (status 3)
   --count N             stop after N frames (sent, corrupted and dropped ones
-                        all count)
+                        all count; of a replay, rows or 19-byte slices, over
+                        every pass)
   --records FILE        write one CSV line per frame, with the header
                         index,angle1,angle2,angle3,accel1,accel2,accel3,fate
-                        (values as sent, fate sent, corrupt or dropped)
+                        (values as sent, fate sent, corrupt or dropped; not
+                        for a raw capture)
+  --replay FILE         play FILE instead of the simulated motion: a CSV
+                        recording (header host_time,index,yaw_deg,...,z_ms2,
+                        as imu-decode writes it) or a raw capture of the
+                        link's bytes (as --out writes it).
+                        Each row becomes its frame again: the monitor's
+                        remapping undone, the three undecoded bytes 0. Rows
+                        follow each other by their host_time gaps (rows of
+                        one instant as fast as the link carries them); rows
+                        without host_time, and a capture's bytes, go at the
+                        link's full rate. The whole file is checked first: a
+                        fault ends the run before anything is sent, with
+                        status 2 and one line "imu-sim: FILE:LINE: what is
+                        wrong". At the end the stream stops but the port
+                        stays open; the reset command plays it again
+  --speed X             with --replay: play X times as fast (default 1), yet
+                        never faster than the link carries
+  --loop                with --replay: start again at the end, endlessly
   -h, --help            show this text
 
 Motion: the board rests flat for 1 s after start and after every reset, then
@@ -192,7 +242,7 @@ and no --rate the motion advances 1/100 s per frame.
 At the end it prints on standard error:
   imu-sim: frames sent: N, corrupted: C, dropped: D, garbage bytes: G
 Exit status: 0 when done or ended by SIGINT/SIGTERM, 1 when the output fails
-(or the --port device cannot be opened), 2 for a bad argument, 3 when the
---port device hung up.
+(or the --port device cannot be opened), 2 for a bad argument or a --replay
+file that cannot be played, 3 when the --port device hung up.
 )");
 }

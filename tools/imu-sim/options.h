@@ -24,6 +24,9 @@ struct SimOptions
     QString out;                 // empty: a pseudo-terminal; "-": standard output
     QString port;                // an existing serial device instead of either
     QString records;             // empty: none
+    QString replay;              // a recording to play instead of the motion
+    double speed = 1.0;          // scales the pace of a replay
+    bool loop = false;           // a replay starts again at its end
     bool help = false;
 };
 
