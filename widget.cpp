@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSerialPortInfo>
+#include <QStringBuilder>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -297,8 +298,9 @@ void Widget::printToConsole(const QString& message)
 
 void Widget::printToConsole(const QString& message, qint64 msSinceEpoch)
 {
-    const QString time = consoleClock.at(msSinceEpoch);
-    pendingLines.append(QString("[%1] %2").arg(time, 12).arg(message));
+    // "[%1] %2" with the 12 characters of the time: put together in one
+    // piece, without parsing a pattern and making a string for each step.
+    pendingLines.append(QLatin1Char('[') % consoleClock.at(msSinceEpoch) % QLatin1String("] ") % message);
     if (!holdingLines)
         flushConsole();
 }
