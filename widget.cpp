@@ -114,6 +114,9 @@ Widget::~Widget()
     // Closed here rather than by the port's own destructor, so that the
     // device is left raw for whoever opens it next.
     PortLink::close(*serialPort);
+    // The base class hides the window as it goes, and what is left of this
+    // one must not hear of it.
+    delete exposure;
     delete ui;
     delete parser;
 }
@@ -374,7 +377,7 @@ void Widget::setUpRedrawing()
     connect(redrawTick, &QTimer::timeout, this, &Widget::endConsoleHold);
     redrawTick->start(Plotter::RedrawPeriodMs);
 
-    auto* exposure = new WindowExposure(this);
+    exposure = new WindowExposure(this);
     connect(exposure, &WindowExposure::exposedChanged, this, &Widget::setExposed);
 }
 

@@ -35,6 +35,7 @@ QList<PortEntry> systemSerialPorts();
 
 class QLineEdit;
 class QTimer;
+class WindowExposure;
 class Recorder;
 
 class Widget : public QWidget
@@ -96,6 +97,7 @@ private:
     // The charts redraw and the console repaints at most once per tick: a
     // repaint per read would otherwise happen ~600 times a second.
     QTimer* redrawTick = nullptr;
+    WindowExposure* exposure = nullptr;
     bool consoleWrittenSinceTick = false;
     bool consoleWrittenLastTick = false;
     bool followingNewest = true;

@@ -133,6 +133,9 @@ public:
             ::tcgetattr(fd, &t);
             ::cfmakeraw(&t);
             ::tcsetattr(fd, TCSANOW, &t);
+            // As the monitor does on open: a frame the kernel still held from
+            // before the last close is not current.
+            ::tcflush(fd, TCIFLUSH);
         }
     }
     ~HostPort() { close(); }
