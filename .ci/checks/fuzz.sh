@@ -20,28 +20,38 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DIMU_BUILD_FUZZER=ON -DIMU_BUILD_TESTS=OFF -DIMU_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j 2 --target imu_fuzz_parser imu_fuzz_recording
 
-failed=0
-for target in "${targets[@]}"; do
-    name=${target%%:*}
-    seeds=${target#*:}
-    corpus=$build/corpus-run-$name
-    artifacts=$build/fuzz-artifacts/$name
-    log=$build/fuzz-$name.log
+# Each target fuzzes on a core of its own, the targets side by side.
+fuzz() {
+    local name=$1 seeds=$2
+    local corpus=$build/corpus-run-$name artifacts=$build/fuzz-artifacts/$name
     # A fresh copy each run: the fuzzer adds what it finds to the corpus
     # folder, and the committed seeds stay as they are.
     rm -rf "$corpus" "$artifacts"
     mkdir -p "$corpus" "$artifacts"
     cp "$seeds"/* "$corpus"/
-
-    status=0
+    local status=0
     "$build"/fuzz/imu_fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$artifacts"/ "$corpus" >"$log" 2>&1 || status=$?
+        -print_final_stats=1 -artifact_prefix="$artifacts"/ "$corpus" >"$build/fuzz-$name.log" 2>&1 || status=$?
+    echo "$status" >"$build/fuzz-$name.status"
+}
+pids=()
+for target in "${targets[@]}"; do
+    fuzz "${target%%:*}" "${target#*:}" &
+    pids+=($!)
+done
+wait "${pids[@]}"
 
+failed=0
+shopt -s nullglob
+for target in "${targets[@]}"; do
+    name=${target%%:*}
+    artifacts=$build/fuzz-artifacts/$name
+    log=$build/fuzz-$name.log
+    status=$(cat "$build/fuzz-$name.status" 2>/dev/null || echo "unknown")
     echo "== $name"
     grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" || true
-    shopt -s nullglob
     findings=("$artifacts"/*)
-    if [[ $status -ne 0 || ${#findings[@]} -gt 0 ]]; then
+    if [[ $status != 0 || ${#findings[@]} -gt 0 ]]; then
         echo "fuzz check: the $name fuzzer failed (exit status $status); the end of its log:" >&2
         tail -n 40 "$log" >&2
         for finding in "${findings[@]}"; do
