@@ -66,14 +66,12 @@ void close(QSerialPort& port)
     int master = -1;
     const int standIn = standInTty(master);
     const int keep = standIn >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (keep >= 0 && ::dup3(standIn, fd, O_CLOEXEC) < 0) {
+    // Should the swap fail, the toolkit restores onto the device after all.
+    if (keep >= 0)
+        ::dup3(standIn, fd, O_CLOEXEC);
+    port.close();
+    if (keep >= 0)
         ::close(keep);
-        port.close();
-    } else {
-        port.close();
-        if (keep >= 0)
-            ::close(keep);
-    }
     if (standIn >= 0) {
         ::close(standIn);
         ::close(master);
