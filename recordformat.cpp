@@ -167,4 +167,22 @@ QString consoleLine(const UART_RCV& remapped)
     return line.text();
 }
 
+QByteArray quoted(const QByteArray& bytes, int maxBytes)
+{
+    QByteArray out = "\"";
+    for (int i = 0; i < bytes.size() && i < maxBytes; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '"' || c == '\\')
+            out.append('\\').append(char(c));
+        else if (c >= 0x20 && c < 0x7F)
+            out.append(char(c));
+        else
+            out.append("\\x").append(QByteArray::number(c, 16).rightJustified(2, '0'));
+    }
+    out.append('"');
+    if (bytes.size() > maxBytes)
+        out.append("...");
+    return out;
+}
+
 } // namespace RecordFormat

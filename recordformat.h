@@ -26,6 +26,10 @@ QString metresPerSecondSquared(qint16 mg);
 // The console line of a remapped record (without the time prefix).
 QString consoleLine(const UART_RCV& remapped);
 
+// Bytes from outside (a file, the host) in a form safe to print on one line:
+// quoted, with control and non-ASCII bytes escaped, at most maxBytes of them.
+QByteArray quoted(const QByteArray& bytes, int maxBytes = 64);
+
 } // namespace RecordFormat
 
 #endif // RECORDFORMAT_H

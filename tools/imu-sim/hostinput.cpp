@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostinput.h"
 
+#include "recordformat.h"
+
 const QByteArray HostInput::ResetCommand = QByteArrayLiteral("$MIB,RESET*87");
 
 QList<HostInput::Event> HostInput::feed(const QByteArray& chunk)
@@ -43,18 +45,5 @@ QList<HostInput::Event> HostInput::flush()
 
 QByteArray HostInput::describe(const QByteArray& bytes, int maxBytes)
 {
-    QByteArray out = "\"";
-    for (int i = 0; i < bytes.size() && i < maxBytes; ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '"' || c == '\\')
-            out.append('\\').append(char(c));
-        else if (c >= 0x20 && c < 0x7F)
-            out.append(char(c));
-        else
-            out.append("\\x").append(QByteArray::number(c, 16).rightJustified(2, '0'));
-    }
-    out.append('"');
-    if (bytes.size() > maxBytes)
-        out.append("...");
-    return out;
+    return RecordFormat::quoted(bytes, maxBytes);
 }

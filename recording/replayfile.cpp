@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "replayfile.h"
 
-#include "hostinput.h"
 #include "recordcsv.h"
 #include "recordformat.h"
 
@@ -36,7 +35,7 @@ enum Field { HostTime, Index, Yaw, Pitch, Roll, XMg, YMg, ZMg, XMs2, YMs2, ZMs2 
 
 QByteArray quoted(const char* begin, const char* end)
 {
-    return HostInput::describe(QByteArray(begin, int(qMin<qint64>(end - begin, QuotedFieldBytes + 1))),
+    return RecordFormat::quoted(QByteArray(begin, int(qMin<qint64>(end - begin, QuotedFieldBytes + 1))),
                                QuotedFieldBytes);
 }
 
