@@ -342,6 +342,10 @@ void TestWindow::widgetsAtTheirPlaces_data()
     row("label_3", "QLabel", "Widget", {10, 110, 111, 17});
     row("further_info_l", "QLabel", "Widget", {900, 80, 271, 41});
     row("record_pb", "QPushButton", "Widget", {110, 300, 89, 25});
+    row("pause_pb", "QPushButton", "Widget", {210, 300, 89, 25});
+    row("open_pb", "QPushButton", "Widget", {310, 300, 89, 25});
+    row("attitude_pb", "QPushButton", "Widget", {410, 300, 89, 25});
+    row("link_l", "QLabel", "Widget", {10, 340, 660, 25});
 }
 
 void TestWindow::widgetsAtTheirPlaces()
@@ -368,7 +372,8 @@ void TestWindow::widgetsCreatedInFormOrder()
     QCOMPARE(order, QStringList({"console", "yaw_plotter", "pitch_plotter", "roll_plotter",
                                  "x_acc_plotter", "y_acc_plotter", "z_acc_plotter",
                                  "reset_imu_pb", "app_logo_l", "groupBox", "groupBox_2",
-                                 "label_3", "further_info_l", "record_pb"}));
+                                 "label_3", "further_info_l", "record_pb", "pause_pb", "open_pb",
+                                 "attitude_pb", "link_l"}));
 }
 
 void TestWindow::chartsDoNotOverlap()
@@ -396,6 +401,10 @@ void TestWindow::formTexts()
     QCOMPARE(child<QPushButton>(w, "scan_button")->text(), QString("Scan"));
     QCOMPARE(child<QPushButton>(w, "connect_button")->text(), QString("Connect"));
     QCOMPARE(child<QLabel>(w, "label_3")->text(), QString("Measurements:"));
+    QCOMPARE(child<QPushButton>(w, "pause_pb")->text(), QString("Pause"));
+    QCOMPARE(child<QPushButton>(w, "open_pb")->text(), QString("Open…"));
+    QCOMPARE(child<QPushButton>(w, "attitude_pb")->text(), QString("Attitude"));
+    QCOMPARE(child<QLabel>(w, "link_l")->text(), QString("Not connected"));
     QCOMPARE(child<QLabel>(w, "app_logo_l")->text(), QString());
     QCOMPARE(child<QLineEdit>(w, "csum_miss_le")->text(), QString());
     QCOMPARE(child<QLineEdit>(w, "index_miss_le")->text(), QString());
