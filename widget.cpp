@@ -166,7 +166,7 @@ void Widget::on_connect_button_clicked()
     if (serialPort->open(QIODevice::ReadWrite)) {
         PortLink::settle(*serialPort);
         printToConsole(portName + " is open");
-        linkWatch->portOpened(portName, serialPort->baudRate());
+        linkWatch->portOpened(serialPort->portName(), serialPort->baudRate());
         ui->connect_button->setText("Close");
     } else {
         printToConsole("Failed to open port " + portName);
