@@ -59,7 +59,8 @@ void LinkWatch::framesBack()
     frameless = false;
     emit said(lastFrameAt == Never
                   ? QStringLiteral("First valid frame from %1 after %2 s").arg(name, seconds(lastByteAt - openedAt))
-                  : QStringLiteral("Valid frames from %1 again after %2 s").arg(name, seconds(lastByteAt - lastFrameAt)));
+                  : QStringLiteral("Valid frames from %1 again after %2 s")
+                        .arg(name, seconds(lastByteAt - lastFrameAt)));
 }
 
 void LinkWatch::tick()
