@@ -28,7 +28,8 @@ void LinkWatch::portOpened(const QString& name, qint32 baudRate)
     recent.fill({});
     silent = frameless = failing = false;
     ticker->start(TickMs);
-    emit statusChanged(QStringLiteral("%1 open at %2 baud · counting the first second").arg(name).arg(baudRate));
+    emit statusChanged(
+        QStringLiteral("%1 open at %2 baud · counting the first second").arg(name, QString::number(baudRate)));
 }
 
 void LinkWatch::portClosed()
