@@ -3,6 +3,7 @@
 #include "ui_widget.h"
 
 #include "consolelayout.h"
+#include "linkwatch.h"
 #include "portlink.h"
 #include "recorder.h"
 #include "recordformat.h"
@@ -105,6 +106,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
             Qt::DirectConnection);
 
     setUpRecording();
+    setUpLinkWatch();
 }
 
 Widget::~Widget()
@@ -164,6 +166,7 @@ void Widget::on_connect_button_clicked()
     if (serialPort->open(QIODevice::ReadWrite)) {
         PortLink::settle(*serialPort);
         printToConsole(portName + " is open");
+        linkWatch->portOpened(serialPort->portName(), serialPort->baudRate());
         ui->connect_button->setText("Close");
     } else {
         printToConsole("Failed to open port " + portName);
@@ -175,6 +178,7 @@ void Widget::closePort()
     PortLink::close(*serialPort);
     ui->connect_button->setText("Open");
     printToConsole(QString("Port %1 closed").arg(serialPort->portName()));
+    linkWatch->portClosed();
 }
 
 void Widget::readSerial()
@@ -185,10 +189,12 @@ void Widget::readSerial()
     const QByteArray bytes = serialPort->read(serialPort->bytesAvailable());
     if (bytes.isEmpty())
         return;
+    linkWatch->bytesRead(bytes.size());
     holdingLines = true;
     parser->parse(bytes);
     holdingLines = false;
     flushConsole();
+    linkWatch->checksumMisses(parser->getCSumMisses());
     showCount(ui->csum_miss_le, parser->getCSumMisses());
 }
 
@@ -241,6 +247,7 @@ void Widget::updateData(UART_RCV& data)
     const qint64 shownAt = QDateTime::currentMSecsSinceEpoch();
     printToConsole(RecordFormat::consoleLine(data), shownAt);
     recorder->add(data, shownAt);
+    linkWatch->frameDecoded();
     showCount(ui->index_miss_le, parser->getIndexMisses());
 
     ui->yaw_plotter->addPoint(data.angle1 / 100.0);
@@ -292,6 +299,13 @@ void Widget::setUpRecording()
 {
     recorder = new Recorder(ui->record_pb, this);
     connect(recorder, &Recorder::logged, this, [this](const QString& line) { printToConsole(line); });
+}
+
+void Widget::setUpLinkWatch()
+{
+    linkWatch = new LinkWatch(this);
+    connect(linkWatch, &LinkWatch::statusChanged, ui->link_l, &QLabel::setText);
+    connect(linkWatch, &LinkWatch::said, this, [this](const QString& line) { printToConsole(line); });
 }
 
 void Widget::printToConsole(const QString& message)

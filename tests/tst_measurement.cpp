@@ -2,8 +2,10 @@
 // The measurement path of the window, record by record: what a frame arriving
 // on the port puts into the console, the two counter fields and the charts.
 #include "frameencoder.h"
+#include "linkwatch.h"
 #include "tst_measurement_support.h"
 
+#include <QLabel>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -30,6 +32,11 @@ private slots:
     void burstInOneReadComesBeforeTheRefresh();
     void readsAndPortMessagesKeepTheirOrder();
     void consoleKeepsNewestLinesAtItsCap();
+
+    // The link's health
+    void linkProblemsSaidOnce_data();
+    void linkProblemsSaidOnce();
+    void linkLabelAndSilenceOnThePort();
 };
 
 void TestMeasurement::exampleLines_data()
@@ -297,6 +304,103 @@ void TestMeasurement::consoleKeepsNewestLinesAtItsCap()
     for (int i = 1; i < lines.size(); ++i)
         QVERIFY2(lines[i].left(8) == expectedLine(makeRecord(quint8(total - shown + i), 0, 0, 0, 0, 0, 0)).left(8),
                  qPrintable(lines[i]));
+}
+
+void TestMeasurement::linkProblemsSaidOnce_data()
+{
+    // One character a second: g a good board, h one at half the rate, . nothing, b bytes of another
+    // baud rate (a chance sync pair failing now and then), n 5.9 % and m 4.95 % checksum misses,
+    // r the port closed and opened again.
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<QString>("label");
+    const QString good = "606 frames/s · 11.5 kB/s · 100 % of 115200 baud";
+    const QString noData = "No data from ttyUSB0 for 2 s: is the board powered and sending?";
+    const QString noFrame = "Bytes from ttyUSB0 for 2 s but no valid frame: is the board sending at 115200 baud?";
+    QTest::newRow("silence") << "ggg....gg" << QStringList {noData, "Data from ttyUSB0 again after 5.0 s"} << good;
+    QTest::newRow("board off") << "...g" << QStringList {noData, "First data from ttyUSB0 after 3.5 s"} << good;
+    QTest::newRow("a quiet second") << "gg.gg" << QStringList {} << good;
+    QTest::newRow("another baud rate") << "bbbbg" << QStringList {noFrame, "First valid frame from ttyUSB0 after 4.5 s"}
+                                       << good;
+    QTest::newRow("frames stop") << "ggbbbg" << QStringList {noFrame, "Valid frames from ttyUSB0 again after 4.0 s"}
+                                 << good;
+    QTest::newRow("noisy line") << "nnnnnggg"
+                                << QStringList {"5.9 % of the frames from ttyUSB0 failed their checksum in the last "
+                                                "10 s: a loose or long cable or a noisy line is the likely cause",
+                                                "Checksum failures from ttyUSB0 down to 3.7 % in the last 10 s"}
+                                << good;
+    QTest::newRow("4.95 %") << "mmmmmmmmmmmm" << QStringList {} << "576 frames/s · 11.5 kB/s · 100 % of 115200 baud";
+    QTest::newRow("half rate") << "hh" << QStringList {} << "303 frames/s · 5.8 kB/s · 50 % of 115200 baud";
+    QTest::newRow("new port, new start") << "g...r..." << QStringList {noData, noData}
+                                         << "0 frames/s · 0.0 kB/s · 0 % of 115200 baud";
+}
+
+void TestMeasurement::linkProblemsSaidOnce()
+{
+    QFETCH(QString, seconds);
+    QFETCH(QStringList, said);
+    QFETCH(QString, label);
+    qint64 now = 0;
+    LinkWatch watch(nullptr, [&now] { return now; });
+    QStringList lines;
+    QString shown;
+    connect(&watch, &LinkWatch::said, this, [&](const QString& line) { lines << line; });
+    connect(&watch, &LinkWatch::statusChanged, this, [&](const QString& text) { shown = text; });
+    const QString kinds = "ghbnm";
+    const int perSecond[][3] = {{11514, 606, 0}, {5757, 303, 0}, {11520, 0, 3}, {11514, 570, 36}, {11514, 576, 30}};
+    uint misses = 0;
+    watch.portOpened("ttyUSB0", 115200);
+    for (const QChar c : seconds) {
+        if (c == 'r')
+            watch.portOpened("ttyUSB0", 115200);
+        now += 500;
+        if (const int k = kinds.indexOf(c); k >= 0) {
+            watch.bytesRead(perSecond[k][0]);
+            for (int f = 0; f < perSecond[k][1]; ++f)
+                watch.frameDecoded();
+            watch.checksumMisses(misses += perSecond[k][2]);
+        }
+        now += 500;
+        watch.tick();
+    }
+    QCOMPARE(shown, label);
+    watch.portClosed();
+    now += 5000;
+    watch.tick();
+    QCOMPARE(lines, said);
+    QCOMPARE(shown, QString("Not connected"));
+}
+
+void TestMeasurement::linkLabelAndSilenceOnThePort()
+{
+    Monitor monitor;
+    QVERIFY(monitor.isReady());
+    auto* link = monitor.window->findChild<QLabel*>("link_l");
+    QVERIFY(link->text().endsWith(" counting the first second"));
+    // 1.5 s at about the link's rate, one frame in ten failing its checksum, then nothing.
+    QByteArray frames;
+    for (int i = 0; i < 60; ++i) {
+        const UART_RCV r = makeRecord(quint8(i), 0, 0, 0, 0, 0, 0);
+        frames += i % 10 ? FrameEncoder::frame(r) : FrameEncoder::corruptFrame(r);
+    }
+    QElapsedTimer sending;
+    sending.start();
+    while (sending.elapsed() < 1500) {
+        QVERIFY(monitor.send(frames));
+        QTest::qWait(100);
+    }
+    QVERIFY2(QRegularExpression("^[1-9]\\d* frames/s · [1-9][0-9.]* kB/s · [1-9]\\d* % of 115200 baud$")
+                 .match(link->text()).hasMatch(),
+             qPrintable(link->text()));
+    auto silences = [&] { return monitor.lines().filter(" No data from ").size(); };
+    QTRY_COMPARE_WITH_TIMEOUT(silences(), 1, 5000);
+    QTest::qWait(2100);
+    QCOMPARE(silences(), 1);
+    const QRegularExpression checksumLine("\\] [0-9.]+ % of the frames .* failed their checksum");
+    QCOMPARE(monitor.lines().filter(checksumLine).size(), 1);
+    QVERIFY(link->text().startsWith("0 frames/s · "));
+    monitor.window->findChild<QPushButton*>("connect_button")->click();
+    QCOMPARE(link->text(), QString("Not connected"));
 }
 
 QTEST_MAIN(TestMeasurement)

@@ -17,9 +17,11 @@
 //                                    with a recording (to a file in a temporary
 //                                    home's Documents), SECONDS each in turns,
 //                                    after a warm-up
+//   bench_window linkwatch           what watching the link adds to a record
 #include "frameencoder.h"
 #include "highdpi.h"
 #include "hostclock.h"
+#include "linkwatch.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
 #include "recordcsv.h"
@@ -489,6 +491,30 @@ int console()
     return 0;
 }
 
+// What watching the link costs a record, apart from the rest of the window:
+// the calls the window makes, with a read for every frame (the most reads
+// there can be) and a tick every 606 frames, on the real clock.
+int linkWatch()
+{
+    constexpr qint64 Records = 20000000;
+    LinkWatch watch;
+    watch.portOpened("bench", 115200);
+    uint misses = 0;
+    const double cpu0 = cpuSeconds();
+    for (qint64 n = 1; n <= Records; ++n) {
+        watch.bytesRead(19);
+        watch.frameDecoded();
+        watch.checksumMisses(misses += uint(n % 1000 == 0));
+        if (n % 606 == 0)
+            watch.tick();
+    }
+    const double perRecord = (cpuSeconds() - cpu0) / Records;
+    std::printf("%-58s %8.1f ns CPU (%.4f %% of one core at the link's rate)\n",
+                "linkwatch: cost per record, one read per record", perRecord * 1e9,
+                perRecord * LinkRecordsPerSecond * 100.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -502,6 +528,10 @@ int main(int argc, char** argv)
     if (mode == "console") {
         QApplication app(argc, argv);
         return console();
+    }
+    if (mode == "linkwatch") {
+        QCoreApplication app(argc, argv);
+        return linkWatch();
     }
 
     // The board first: fork before the application object starts any thread.
@@ -539,7 +569,7 @@ int main(int argc, char** argv)
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
-                                 " | recording SECONDS\n");
+                                 " | recording SECONDS | linkwatch\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

@@ -28,6 +28,7 @@ paced_share() {
 }
 
 "$bin" console
+"$bin" linkwatch
 "$bin" paced "$seconds"
 QT_SCALE_FACTOR=2 "$bin" paced "$seconds" shown
 
