@@ -920,15 +920,16 @@ void TestWindow::lostDeviceClosesOnce()
     QCOMPARE(logged.at(1), Unavailable);
     QCOMPARE(logged.at(2), "Port " + path.mid(5) + " closed");
     QCOMPARE(connectButton()->text(), QString("Open"));
-    QCOMPARE(ports.scans, 2);
     QCOMPARE(portBox()->count(), 0);
     QVERIFY(!connectButton()->isEnabled());
 
-    // No flood afterwards: the console stays put.
+    // No flood afterwards: the console stays put while the window watches
+    // the list for the device.
     const int settled = lines().size();
+    const int scans = ports.scans;
     QTest::qWait(700);
     QCOMPARE(lines().size(), settled);
-    QCOMPARE(ports.scans, 2);
+    QVERIFY(ports.scans > scans);
 }
 
 void TestWindow::lostDeviceThenWindowClosed()
