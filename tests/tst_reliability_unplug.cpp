@@ -272,8 +272,6 @@ void TestReliabilityUnplug::deviceKnownAgain_data()
         << ch340 << PortEntry {"ttyUSB1", "", 0x1a86, 0x7523, "", "1-1.2:1.0"} << V::Same;
     QTest::newRow("no serial, another USB port, same name")
         << ch340 << PortEntry {"ttyUSB0", "", 0x1a86, 0x7523, "", "1-1.3:1.0"} << V::OtherBoard;
-    QTest::newRow("no serial, one with a serial in its USB port")
-        << ch340 << PortEntry {"ttyUSB0", "", 0x1a86, 0x7523, "5A8C0123", "1-1.2:1.0"} << V::OtherBoard;
     QTest::newRow("no USB identity, same name") << uart << PortEntry {"ttyS0", "other text"} << V::Same;
     QTest::newRow("no USB identity, another name") << uart << PortEntry {"ttyS1", ""} << V::Unrelated;
 }

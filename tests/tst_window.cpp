@@ -1135,11 +1135,19 @@ void TestWindow::pulledDeviceReopensWithoutClick()
     master.reset();
     QTest::qWait(4 * Reconnector::PollMs);
     QVERIFY(!port()->isOpen());
+    // Back, but busy a while (as while ModemManager probes it): the window
+    // keeps trying, quietly.
+    QSerialPort prober(next.slavePath());
+    QVERIFY(prober.open(QIODevice::ReadOnly));
     ports.entries.append({next.slavePath(), "", 0x0403, 0x6001, "A1", "1-2:1.0"});
+    QTest::qWait(Reconnector::SettleMs + 4 * Reconnector::RetryMs);
+    QVERIFY(!port()->isOpen());
+    prober.close();
     const QString back = awaitMessage(0, board.name + " is back");
     QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(board.name + " is back as " + next.slavePath())
                                 + " after \\d+\\.\\d s$").match(back).hasMatch(), qPrintable(back));
     QCOMPARE(messagesFrom(0).filter(QRegularExpression("^" + otherBoard.slavePath() + " .* left alone$")).size(), 1);
+    QCOMPARE(messagesFrom(0).filter("Serial port error: ").size(), 1); // the pull's
     QCOMPARE(port()->portName(), next.slavePath().mid(5));
     QCOMPARE(connectButton()->text(), QString("Close"));
     QCOMPARE(portBox()->currentText(), next.slavePath() + ": ");

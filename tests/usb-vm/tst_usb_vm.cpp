@@ -494,7 +494,6 @@ void TestUsbVm::monitorOnRealDriver()
     // Plugged back in while the board streams, and nobody clicks: the window
     // opens it again, first under the next name (the old one is held), then
     // under its own.
-    QStringList reconnects;
     for (int cycle = 2; cycle <= UnplugCycles; ++cycle) {
         const QString lostPort = window.widget.findChild<QSerialPort*>()->portName();
         const QString name = QString("%1-cycle%2").arg(device).arg(cycle);
@@ -519,7 +518,6 @@ void TestUsbVm::monitorOnRealDriver()
             QVERIFY(now != lostPort);
             ::close(held);
         }
-        reconnects << QString::number(firstRecordMs);
         QVERIFY(QTest::qWaitFor([&] { return window.records(mark).size() >= 100; }, 20000));
         unplugWhileOpen(window, board, cycle);
         if (QTest::currentTestFailed())
@@ -528,8 +526,6 @@ void TestUsbVm::monitorOnRealDriver()
         run = finishRun(name, FirstOpenEchoBoundBytes);
         QVERIFY2(isRunOf(window.records(mark), run.sentLines, false, &why), qPrintable(why));
     }
-    qInfo("%s: node back to first record, nobody clicking: %s ms", qPrintable(port),
-          qPrintable(reconnects.join(", ")));
 
     qInfo("%s: the board heard %d of %d reset commands; stray bytes:%s", qPrintable(port), resetsHeard,
           resetsClicked, boardReports.isEmpty() ? " none" : "");
