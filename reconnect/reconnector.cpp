@@ -64,7 +64,7 @@ void Reconnector::step()
     case State::Away:
         look(source ? source() : QList<PortEntry>());
         if (state == State::Away)
-            timer->start(PollMs);
+            timer->start(outage.elapsed() < PollQuickForMs ? PollMs : SlowPollMs);
         return;
     case State::Settling:
         opening.start();

@@ -13,16 +13,20 @@ class QTimer;
 
 // Opens the window's port again, without a click, once the device it lost
 // to an unplug is back, under whatever name. The system's port list has no
-// change signal, so the watch polls it. A device that comes back is given a
-// moment for udev to set its permissions, and then retried while it is
-// busy or not yet permitted: ModemManager probes a new modem-like port for
-// about ten seconds.
+// change signal, so the watch polls it: often at first, when a cable pulled
+// by accident goes back in, then less, as a list costs milliseconds of the
+// GUI thread (every tty device of the system is looked at). A device that
+// comes back is given a moment for udev to set its permissions, and then
+// retried while it is busy or not yet permitted: ModemManager probes a new
+// modem-like port for about ten seconds.
 class Reconnector : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int PollMs = 250;
+    static constexpr int PollQuickForMs = 10000;
+    static constexpr int SlowPollMs = 1000;
     static constexpr int SettleMs = 250;
     static constexpr int RetryMs = 250;
     static constexpr int RetryForMs = 15000;
@@ -39,7 +43,6 @@ public:
     void lost();
     // The user took over: no more watching or opening.
     void stop();
-    bool isWatching() const { return state != State::Idle; }
 
 signals:
     void logged(const QString& line);
