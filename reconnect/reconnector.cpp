@@ -113,14 +113,17 @@ void Reconnector::look(const QList<PortEntry>& ports)
 
 void Reconnector::tryOpen()
 {
+    if (port->isOpen()) {
+        stop();
+        return;
+    }
     bool isOpen = false;
     {
         // An attempt that fails is no news yet: the port's own error signal
         // would put every retry on the console.
         const QSignalBlocker quiet(port);
-        isOpen = !port->isOpen() && PortLink::open(*port, comeback.name);
+        isOpen = PortLink::open(*port, comeback.name);
     }
-    const QSerialPort::SerialPortError error = port->error();
     if (isOpen) {
         state = State::Idle;
         const QString after = QString::number(double(outage.elapsed()) / 1000, 'f', 1);
@@ -129,9 +132,10 @@ void Reconnector::tryOpen()
                         : QString("%1 is back as %2 after %3 s").arg(device.name, comeback.name, after));
         device = comeback;
         emit reopened(device.name);
-    } else if (port->isOpen()) {
-        stop();
-    } else if (error == QSerialPort::DeviceNotFoundError) {
+        return;
+    }
+    const QSerialPort::SerialPortError error = port->error();
+    if (error == QSerialPort::DeviceNotFoundError) {
         // Gone again before it could be opened: the watch goes on.
         goneSeen = true;
         state = State::Away;
