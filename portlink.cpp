@@ -81,6 +81,19 @@ void close(QSerialPort& port)
 #endif
 }
 
+bool open(QSerialPort& port, const QString& name)
+{
+    port.setPortName(name);
+    port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    settle(port);
+    return true;
+}
+
 void settle(QSerialPort& port)
 {
     port.clear(QSerialPort::AllDirections);

@@ -20,6 +20,11 @@ void prepare(QSerialPort& port);
 // echoes. Safe on a port that is not open.
 void close(QSerialPort& port);
 
+// Opens the port called name for reading and writing with the board's link
+// settings (115200 baud, 8 data bits, no parity, no flow control, one stop
+// bit), settled. False when it cannot be opened; the port's error says why.
+bool open(QSerialPort& port, const QString& name);
+
 // Right after a successful open. Bytes that arrived before the link was raw
 // were echoed and edited by the terminal's line handling: the echo still
 // queued for the board and the mangled input are both dropped.

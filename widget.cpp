@@ -5,6 +5,7 @@
 #include "consolelayout.h"
 #include "linkwatch.h"
 #include "portlink.h"
+#include "reconnector.h"
 #include "recorder.h"
 #include "recordformat.h"
 #include "windowexposure.h"
@@ -13,7 +14,6 @@
 #include <QImageReader>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QSerialPortInfo>
 #include <QStringBuilder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -24,15 +24,6 @@ namespace {
 const char* const ResetCommand = "$MIB,RESET*87";
 const char* const MakerAddress = "https://telvorin.example";
 } // namespace
-
-QList<PortEntry> systemSerialPorts()
-{
-    QList<PortEntry> ports;
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : infos)
-        ports.append({info.portName(), info.description()});
-    return ports;
-}
 
 Widget::Widget(QWidget* parent, PortSource portSource)
     : QWidget(parent)
@@ -98,6 +89,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
 
     parser = new Parser(nullptr);
 
+    setUpReconnecting();
     on_scan_button_clicked();
 
     connect(parser, &Parser::dataReady, this, &Widget::updateData);
@@ -151,20 +143,15 @@ void Widget::on_scan_button_clicked()
 
 void Widget::on_connect_button_clicked()
 {
+    reconnector->stop();
     if (serialPort->isOpen()) {
         closePort();
         return;
     }
 
     const QString portName = ui->ports_combobox->currentText().split(":").first();
-    serialPort->setPortName(portName);
-    serialPort->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
-
-    if (serialPort->open(QIODevice::ReadWrite)) {
-        PortLink::settle(*serialPort);
+    if (PortLink::open(*serialPort, portName)) {
+        reconnector->opened(portName);
         printToConsole(portName + " is open");
         linkWatch->portOpened(serialPort->portName(), serialPort->baudRate());
         ui->connect_button->setText("Close");
@@ -235,6 +222,7 @@ void Widget::handleError(QSerialPort::SerialPortError error)
 
     printToConsole("Serial port becomes unavailable. Please check the connection and try to "
                    "connect again (after re-scan)");
+    reconnector->lost();
     if (serialPort->isOpen())
         closePort();
     on_scan_button_clicked();
@@ -306,6 +294,23 @@ void Widget::setUpLinkWatch()
     linkWatch = new LinkWatch(this);
     connect(linkWatch, &LinkWatch::statusChanged, ui->link_l, &QLabel::setText);
     connect(linkWatch, &LinkWatch::said, this, [this](const QString& line) { printToConsole(line); });
+}
+
+void Widget::setUpReconnecting()
+{
+    // Every scan's list goes by the watch: it learns from it who the device
+    // is that gets opened, and knows it again after an unplug.
+    reconnector = new Reconnector(serialPort, std::move(portSource), this);
+    portSource = [this] { return reconnector->scan(); };
+    connect(reconnector, &Reconnector::logged, this, [this](const QString& line) { printToConsole(line); });
+    connect(reconnector, &Reconnector::reopened, this, [this](const QString& name) {
+        on_scan_button_clicked();
+        const int item = ui->ports_combobox->findText(name + ": ", Qt::MatchStartsWith);
+        if (item >= 0)
+            ui->ports_combobox->setCurrentIndex(item);
+        ui->connect_button->setText("Close");
+        linkWatch->portOpened(serialPort->portName(), serialPort->baudRate());
+    });
 }
 
 void Widget::printToConsole(const QString& message)

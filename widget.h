@@ -11,6 +11,7 @@
 
 #include "consoleclock.h"
 #include "parser.h"
+#include "portlist.h"
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -18,26 +19,12 @@ class Widget;
 }
 QT_END_NAMESPACE
 
-// One entry of the port list: the name the port is opened by, and the text
-// shown after it.
-struct PortEntry
-{
-    QString name;
-    QString description;
-};
-
-// Where the port list comes from. The monitor lists the system's serial
-// ports; the demo and the tests add ports the system does not enumerate,
-// such as pseudo-terminals.
-using PortSource = std::function<QList<PortEntry>()>;
-
-QList<PortEntry> systemSerialPorts();
-
 class QLineEdit;
 class QTimer;
 class WindowExposure;
 class Recorder;
 class LinkWatch;
+class Reconnector;
 
 class Widget : public QWidget
 {
@@ -78,6 +65,7 @@ private:
     void closePort();
     void setUpRecording();
     void setUpLinkWatch();
+    void setUpReconnecting();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -105,6 +93,7 @@ private:
     bool followingNewest = true;
     Recorder* recorder = nullptr;
     LinkWatch* linkWatch = nullptr;
+    Reconnector* reconnector = nullptr;
 };
 
 #endif // WIDGET_H

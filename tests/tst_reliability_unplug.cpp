@@ -6,6 +6,7 @@
 // makes of the stream is worked out by Reliability::StreamModel from all the
 // bytes the window received, and every console line is checked against it.
 
+#include "devicematch.h"
 #include "tst_reliability_support.h"
 
 #include <QRandomGenerator>
@@ -14,6 +15,9 @@
 #include <memory>
 
 using namespace Reliability;
+
+Q_DECLARE_METATYPE(PortEntry)
+Q_DECLARE_METATYPE(DeviceMatch::Verdict)
 
 namespace {
 
@@ -84,6 +88,8 @@ class TestReliabilityUnplug : public QObject
     Q_OBJECT
 private slots:
     void unplugCyclesLoseNothing();
+    void deviceKnownAgain_data();
+    void deviceKnownAgain();
 };
 
 void TestReliabilityUnplug::unplugCyclesLoseNothing()
@@ -245,6 +251,37 @@ void TestReliabilityUnplug::unplugCyclesLoseNothing()
     QCOMPARE(ui.indexMisses->text(), QString::number(model.indexMissesShown));
     QVERIFY(model.checksumMisses >= quint32(corruptSent) - quint32(spoiled));
     QVERIFY(model.checksumMisses <= quint32(corruptSent + cuts + spoiled));
+}
+
+void TestReliabilityUnplug::deviceKnownAgain_data()
+{
+    using V = DeviceMatch::Verdict;
+    QTest::addColumn<PortEntry>("lost");
+    QTest::addColumn<PortEntry>("listed");
+    QTest::addColumn<V>("verdict");
+    const PortEntry ftdi {"ttyUSB0", "FT232R", 0x0403, 0x6001, "A50285BI", "1-1.2:1.0"};
+    const PortEntry ch340 {"ttyUSB0", "CH340", 0x1a86, 0x7523, "", "1-1.2:1.0"};
+    const PortEntry uart {"ttyS0", ""};
+    QTest::newRow("same serial, new name and USB port")
+        << ftdi << PortEntry {"ttyUSB1", "", 0x0403, 0x6001, "A50285BI", "1-1.3:1.0"} << V::Same;
+    QTest::newRow("another serial, same name and USB port")
+        << ftdi << PortEntry {"ttyUSB0", "", 0x0403, 0x6001, "A9K4Q2ZX", "1-1.2:1.0"} << V::OtherBoard;
+    QTest::newRow("same serial, another product")
+        << ftdi << PortEntry {"ttyUSB0", "", 0x0403, 0x6015, "A50285BI", "1-1.2:1.0"} << V::Unrelated;
+    QTest::newRow("no serial, same USB port, new name")
+        << ch340 << PortEntry {"ttyUSB1", "", 0x1a86, 0x7523, "", "1-1.2:1.0"} << V::Same;
+    QTest::newRow("no serial, another USB port, same name")
+        << ch340 << PortEntry {"ttyUSB0", "", 0x1a86, 0x7523, "", "1-1.3:1.0"} << V::OtherBoard;
+    QTest::newRow("no USB identity, same name") << uart << PortEntry {"ttyS0", "other text"} << V::Same;
+    QTest::newRow("no USB identity, another name") << uart << PortEntry {"ttyS1", ""} << V::Unrelated;
+}
+
+void TestReliabilityUnplug::deviceKnownAgain()
+{
+    QFETCH(PortEntry, lost);
+    QFETCH(PortEntry, listed);
+    QFETCH(DeviceMatch::Verdict, verdict);
+    QCOMPARE(DeviceMatch::compare(lost, listed), verdict);
 }
 
 QTEST_MAIN(TestReliabilityUnplug)

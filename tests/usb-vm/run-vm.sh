@@ -53,7 +53,9 @@ plug() {
     plugs=$((plugs + 1))
     local chardev=ftdi$plugs
     monitor "chardev-add pty,id=$chardev"
-    monitor "device_add usb-serial,bus=xhci.0,chardev=$chardev,id=ftdi"
+    # QEMU plugs each adapter into the next free USB port and by default
+    # makes its serial number from that port; a real adapter keeps its own.
+    monitor "device_add usb-serial,bus=xhci.0,chardev=$chardev,id=ftdi,serial=A50285BI"
     monitor "info chardev"
     pty=
     for _ in $(seq 50); do
