@@ -703,7 +703,7 @@ void TestWindow::unseenWindowDrawsNothing()
     for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
         connect(plot, &QCustomPlot::afterReplot, [&replots] { ++replots; });
     // Points at a time the charts did not show before.
-    Plotter::setElapsedSource([] { return qint64(60000); });
+    Plotter::setClockSource([] { return qint64(60000); });
 
     minimize ? w->showMinimized() : w->hide();
     QStringList expected;
@@ -713,7 +713,7 @@ void TestWindow::unseenWindowDrawsNothing()
         expected.append(RecordFormat::consoleLine(record)); // remapped in place
     }
     QTest::qWait(3 * Plotter::RedrawPeriodMs);
-    Plotter::setElapsedSource({});
+    Plotter::setClockSource({});
     QCOMPARE(replots, 0);
     QVERIFY(console()->document()->isEmpty()); // nothing laid out either
 
