@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <qcustomplot.h>
 
+#include <cmath>
+
 namespace {
 
 // Points older than the visible window can never be seen again live (looking
@@ -23,20 +25,48 @@ Plotter::ClockSource& clockSource()
 
 // The time axis in the local time of day, like the console's lines, with
 // milliseconds once a view is short enough for them to tell ticks apart.
-// Those labels are longer: fewer of them fit.
+// Ticks go at the shortest whole step that keeps their labels apart.
 class ClockTicker : public QCPAxisTickerDateTime
 {
 public:
     static constexpr double MillisecondsBelowSeconds = 10.0;
 
+    explicit ClockTicker(QCPAxis* axis)
+        : axis(axis)
+    {
+    }
+
     void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
                   QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override
     {
-        const bool fine = range.size() < MillisecondsBelowSeconds;
-        setDateTimeFormat(fine ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss"));
-        setTickCount(fine ? 3 : 5);
+        setDateTimeFormat(range.size() < MillisecondsBelowSeconds ? QStringLiteral("hh:mm:ss.zzz")
+                                                                  : QStringLiteral("hh:mm:ss"));
         QCPAxisTickerDateTime::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
     }
+
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        // Seconds, as a clock's hands go.
+        static const double steps[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 2.5, 5,
+                                       10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
+                                       86400};
+        // Digits take the same width in the fonts that tick labels use.
+        const QString widest = QString(dateTimeFormat()).replace(QRegularExpression("[hmsz]"), "0");
+        const double labelWidth = QFontMetricsF(axis->tickLabelFont()).horizontalAdvance(widest);
+        const double shortest = range.size() * LabelSpacing * labelWidth / qMax(1, axis->axisRect()->width());
+        for (double step : steps) {
+            const bool fine = range.size() < MillisecondsBelowSeconds;
+            if (step >= shortest && (fine || step == std::floor(step)))
+                return step;
+        }
+        return QCPAxisTickerDateTime::getTickStep(range);
+    }
+
+private:
+    // A label's width and a little more from one tick to the next.
+    static constexpr double LabelSpacing = 1.1;
+    QCPAxis* const axis;
 };
 
 } // namespace
@@ -101,7 +131,7 @@ Plotter::Plotter(QWidget* parent)
 
     graph = plot->addGraph();
 
-    plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new ClockTicker));
+    plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new ClockTicker(plot->xAxis)));
     lastKey = now() / 1000.0;
 
     plot->axisRect()->setupFullAxesBox(false);

@@ -316,10 +316,13 @@ void Widget::setUpLookingBack()
     });
     connect(chartGroup, &ChartGroup::liveChanged, ui->pause_pb, [this](bool live) { ui->pause_pb->setChecked(!live); });
 
-    // Keys a text field takes for itself stay with it.
+    // Keys a text field takes for itself stay with it; the read-only
+    // console and counters take none.
     auto textFieldHasFocus = [] {
         QWidget* focus = QApplication::focusWidget();
-        return qobject_cast<QLineEdit*>(focus) || qobject_cast<QPlainTextEdit*>(focus);
+        const auto* line = qobject_cast<QLineEdit*>(focus);
+        const auto* text = qobject_cast<QPlainTextEdit*>(focus);
+        return (line && !line->isReadOnly()) || (text && !text->isReadOnly());
     };
     connect(new QShortcut(Qt::Key_Space, this), &QShortcut::activated, this, [this, textFieldHasFocus] {
         if (!textFieldHasFocus())

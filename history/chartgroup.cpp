@@ -78,15 +78,21 @@ void ChartGroup::setUpChart(int channel, Plotter* chart)
     c.cursor->end->setCoords(0, 1);
     c.cursor->setVisible(false);
 
-    QFont small = plot->xAxis->tickLabelFont();
-    c.cursorText = makeText(plot, small);
+    c.cursorDot = new QCPItemTracer(plot);
+    c.cursorDot->setStyle(QCPItemTracer::tsCircle);
+    c.cursorDot->setPen(c.cursor->pen());
+    c.cursorDot->setBrush(Qt::white);
+    c.cursorDot->setVisible(false);
+
+    c.cursorText = makeText(plot, plot->xAxis->tickLabelFont());
     c.cursorText->setClipToAxisRect(true);
-    c.cursorText->position->setTypeX(QCPItemPosition::ptPlotCoords);
-    c.cursorText->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    c.cursorText->position->setType(QCPItemPosition::ptPlotCoords);
     c.cursorText->setBrush(QColor(255, 255, 255, 220));
-    c.cursorText->setColor(QColor(200, 30, 30));
+    c.cursorText->setColor(c.cursor->pen().color());
     c.cursorText->setVisible(false);
 
+    QFont small = plot->xAxis->tickLabelFont();
+    small.setPointSizeF(StatisticsPointSize);
     c.extremesText = makeText(plot, small);
     c.extremesText->setPositionAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     c.spreadText = makeText(plot, small);
@@ -200,8 +206,8 @@ void ChartGroup::update(int channel)
         c.extremesText->setText(QString());
         c.spreadText->setText(QString());
     } else {
-        c.extremesText->setText(QString("min %1  max %2").arg(number(stats.min, decimals), number(stats.max, decimals)));
-        c.spreadText->setText(QString("mean %1  sd %2")
+        c.extremesText->setText(QString("min %1 max %2").arg(number(stats.min, decimals), number(stats.max, decimals)));
+        c.spreadText->setText(QString("mean %1 sd %2")
                                   .arg(number(stats.mean, decimals + 1), number(stats.standardDeviation, decimals + 1)));
     }
     if (live)
@@ -284,12 +290,19 @@ void ChartGroup::showReadout(double seconds)
         c.cursor->start->setCoords(key, 0);
         c.cursor->end->setCoords(key, 1);
         c.cursor->setVisible(true);
-        c.cursorText->setText(time + "  " + number(history->valueAt(i, channel), decimalsOf(channel)));
-        // Beside the line, on the side with the room.
-        const QCPRange range = c.plot->xAxis->range();
-        const bool left = key > range.lower + range.size() * 0.6;
-        c.cursorText->setPositionAlignment(Qt::AlignTop | (left ? Qt::AlignRight : Qt::AlignLeft));
-        c.cursorText->position->setCoords(key, 0);
+        const double value = history->valueAt(i, channel);
+        c.cursorDot->position->setCoords(key, value);
+        c.cursorDot->setVisible(true);
+        c.cursorText->setText(time + "  " + number(value, decimalsOf(channel)));
+        // Beside the record, on the side with the room, clear of the dot.
+        const QCPRange keys = c.plot->xAxis->range();
+        const QCPRange values = c.plot->yAxis->range();
+        const bool left = key > keys.lower + keys.size() * 0.6;
+        const bool below = value > values.center();
+        c.cursorText->setPositionAlignment((below ? Qt::AlignTop : Qt::AlignBottom)
+                                           | (left ? Qt::AlignRight : Qt::AlignLeft));
+        c.cursorText->setPadding(left ? QMargins(3, 1, 9, 1) : QMargins(9, 1, 3, 1));
+        c.cursorText->position->setCoords(key, value);
         c.cursorText->setVisible(true);
     }
     redrawAll();
@@ -302,6 +315,7 @@ void ChartGroup::hideReadout()
     readout = -1;
     for (Chart& c : charts) {
         c.cursor->setVisible(false);
+        c.cursorDot->setVisible(false);
         c.cursorText->setVisible(false);
     }
     redrawAll();

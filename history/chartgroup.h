@@ -11,6 +11,7 @@ class Plotter;
 class QCPGraph;
 class QCPItemLine;
 class QCPItemText;
+class QCPItemTracer;
 class QCPTextElement;
 class QCustomPlot;
 class QMouseEvent;
@@ -45,6 +46,8 @@ class ChartGroup : public QObject
 public:
     static constexpr double ZoomPerWheelStep = 0.85;
     static constexpr double ShortestViewSeconds = 0.05;
+    // Small enough for the statistics to fit beside the title.
+    static constexpr double StatisticsPointSize = 7.5;
 
     // charts: one per channel of the history, in its order; they and the
     // history outlive the group.
@@ -81,6 +84,7 @@ private:
         QCPTextElement* title = nullptr;
         QCPGraph* reduced = nullptr;
         QCPItemLine* cursor = nullptr;
+        QCPItemTracer* cursorDot = nullptr;
         QCPItemText* cursorText = nullptr;
         QCPItemText* extremesText = nullptr;
         QCPItemText* spreadText = nullptr;
