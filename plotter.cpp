@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -26,6 +27,11 @@ Plotter::ClockSource& clockSource()
 // The time axis in the local time of day, like the console's lines, with
 // milliseconds once a view is short enough for them to tell ticks apart.
 // Ticks go at the shortest whole step that keeps their labels apart.
+//
+// Its labels are made on every redraw of a live chart. Turning an instant
+// into local time looks the time zone up each time, the costliest part of a
+// label; the offset from UTC is looked up only when the view reaches a new
+// second, and labels are made from it unless it changes within the view.
 class ClockTicker : public QCPAxisTickerDateTime
 {
 public:
@@ -34,13 +40,28 @@ public:
     explicit ClockTicker(QCPAxis* axis)
         : axis(axis)
     {
+        setDateTimeFormat(QStringLiteral("hh:mm:ss"));
     }
 
     void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
                   QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override
     {
-        setDateTimeFormat(range.size() < MillisecondsBelowSeconds ? QStringLiteral("hh:mm:ss.zzz")
-                                                                  : QStringLiteral("hh:mm:ss"));
+        const bool fine = range.size() < MillisecondsBelowSeconds;
+        if (fine != showsMilliseconds) {
+            showsMilliseconds = fine;
+            setDateTimeFormat(fine ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss"));
+            width = -1.0;
+        }
+        const qint64 firstSecond = qint64(std::floor(range.lower));
+        const qint64 lastSecond = qint64(std::floor(range.upper));
+        if (firstSecond != offsetFirstSecond || lastSecond != offsetLastSecond) {
+            offsetFirstSecond = firstSecond;
+            offsetLastSecond = lastSecond;
+            const int first = QDateTime::fromSecsSinceEpoch(firstSecond).offsetFromUtc();
+            const int last = QDateTime::fromSecsSinceEpoch(lastSecond).offsetFromUtc();
+            offsetSeconds = first == last ? first : NoSingleOffset;
+        }
+
         QCPAxisTickerDateTime::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
         // A label centred on a tick near an end would run into the value
         // axis's labels or off the chart: such a tick goes, while two stay.
@@ -65,24 +86,43 @@ protected:
                                        86400};
         const double shortest = range.size() * LabelSpacing * labelWidth() / qMax(1, axis->axisRect()->width());
         for (double step : steps) {
-            const bool fine = range.size() < MillisecondsBelowSeconds;
-            if (step >= shortest && (fine || step == std::floor(step)))
+            if (step >= shortest && (showsMilliseconds || step == std::floor(step)))
                 return step;
         }
         return QCPAxisTickerDateTime::getTickStep(range);
     }
 
+    QString getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision) override
+    {
+        if (offsetSeconds == NoSingleOffset)
+            return QCPAxisTickerDateTime::getTickLabel(tick, locale, formatChar, precision);
+        constexpr qint64 DayMs = 24 * 3600 * 1000;
+        const qint64 ms = qRound64(tick * 1000.0) + offsetSeconds * qint64(1000);
+        return QTime::fromMSecsSinceStartOfDay(int(((ms % DayMs) + DayMs) % DayMs)).toString(dateTimeFormat());
+    }
+
 private:
-    double labelWidth() const
+    double labelWidth()
     {
         // Digits take the same width in the fonts that tick labels use.
-        const QString widest = QString(dateTimeFormat()).replace(QRegularExpression("[hmsz]"), "0");
-        return QFontMetricsF(axis->tickLabelFont()).horizontalAdvance(widest);
+        if (width < 0.0 || axis->tickLabelFont() != widthFont) {
+            widthFont = axis->tickLabelFont();
+            width = QFontMetricsF(widthFont).horizontalAdvance(showsMilliseconds ? "00:00:00.000" : "00:00:00");
+        }
+        return width;
     }
 
     // A label's width and a little more from one tick to the next.
     static constexpr double LabelSpacing = 1.1;
+    static constexpr int NoSingleOffset = std::numeric_limits<int>::min();
+
     QCPAxis* const axis;
+    bool showsMilliseconds = false;
+    QFont widthFont;
+    double width = -1.0;
+    qint64 offsetFirstSecond = std::numeric_limits<qint64>::min();
+    qint64 offsetLastSecond = std::numeric_limits<qint64>::min();
+    int offsetSeconds = NoSingleOffset;
 };
 
 } // namespace
