@@ -16,7 +16,9 @@
 // share of the block summaries below).
 //
 // Records are kept in chunks of ChunkSize, so what grows older than the kept
-// span leaves a chunk at a time and its memory goes back at once. Each chunk
+// span leaves a chunk at a time: its memory is freed at once, for the chunks
+// that follow to take, and an hour's store never grows past an hour and a
+// chunk. Each chunk
 // summarises every block of BlockSize records (minimum, maximum, sum and sum
 // of squares of each channel), so the extremes or the statistics of an hour
 // cost a visit per block instead of one per record: that is what lets six
