@@ -464,8 +464,11 @@ void TestPlotter::columnsKeepExtremes()
     for (int c = 0; c < History::Channels; ++c)
         charts.append(new Plotter);
     ChartGroup group(charts, &history);
-    group.setView(from / 1000.0, to / 1000.0);
     QCustomPlot* plot = charts.at(3)->customPlot();
+    // A viewer's group starts on the whole history.
+    QVERIFY(qAbs(plot->xAxis->range().lower - history.firstTime() / 1000.0) < 1e-4);
+    QVERIFY(qAbs(plot->xAxis->range().upper - history.lastTime() / 1000.0) < 1e-4);
+    group.setView(from / 1000.0, to / 1000.0);
     plot->replot();
     const auto drawn = plot->graph(1)->data();
     QVERIFY(drawn->size() <= 2 * plot->axisRect()->width() + 2);
