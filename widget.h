@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 #include "consoleclock.h"
 #include "parser.h"
@@ -25,6 +26,8 @@ class WindowExposure;
 class Recorder;
 class LinkWatch;
 class Reconnector;
+class ChartGroup;
+class History;
 
 class Widget : public QWidget
 {
@@ -66,6 +69,7 @@ private:
     void setUpRecording();
     void setUpLinkWatch();
     void setUpReconnecting();
+    void setUpLookingBack();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -94,6 +98,9 @@ private:
     Recorder* recorder = nullptr;
     LinkWatch* linkWatch = nullptr;
     Reconnector* reconnector = nullptr;
+    // Every record shown in the last hour, for the charts to look back on.
+    std::unique_ptr<History> history;
+    ChartGroup* chartGroup = nullptr;
 };
 
 #endif // WIDGET_H

@@ -7,7 +7,8 @@
 # shown at a device-pixel ratio of 2 (QT_SCALE_FACTOR=2), what a
 # high-density screen costs; and shown on the two real window systems, X
 # (Xvfb) and Wayland (a headless Weston), in turns, with the ratio of the
-# two. Then the CPU share at the link's rate without and with a recording.
+# two. Then the CPU share at the link's rate without and with a recording,
+# and an hour of history: its bytes, the redraw looking back, the live cost.
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -55,3 +56,4 @@ awk -v x="$x_shares" -v w="$wayland_shares" 'BEGIN {
 
 "$bin" longrun "$records" "$seconds"
 "$bin" recording "$seconds"
+"$bin" history "$seconds"
