@@ -4,7 +4,8 @@
 // Every input is read twice over:
 // - as a file: no crash and no undefined behaviour (the sanitizers); a
 //   refusal names a line within the file in one printable line; an accepted
-//   CSV has no more rows than lines, and its rows written again by the
+//   CSV has no more rows than lines, drops a last row as cut off only when
+//   it has no line end, and its rows written again by the
 //   recording writer read back to the same records and gaps, and that text
 //   round-trips to itself; an accepted capture is the whole input and does
 //   not start with the header;
@@ -121,6 +122,10 @@ void readAsFile(const char* data, size_t size)
         return;
     }
     check(startsWithHeader, "a CSV without the header");
+    // A last row dropped as cut off is one without its line end.
+    check(recording.cutOffText().isEmpty() || !input.endsWith('\n'), "a row with its line end taken as cut off");
+    for (const QChar c : recording.cutOffText())
+        check(c.unicode() >= 0x20 && c.unicode() != 0x7F, "the cut-off line prints a control character");
     check(!recording.rows().empty(), "a CSV accepted without rows");
     check(qint64(recording.rows().size()) < lineCount(data, size), "more rows than lines");
     checkRoundTrip(recording.rows(), recording.isTimed(), OffsetsSeconds[size % std::size(OffsetsSeconds)]);
