@@ -35,10 +35,12 @@
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -384,6 +386,39 @@ int longrun(Bench& bench, qint64 total, int seconds)
     return 0;
 }
 
+// What the writer's sync once a second costs: a second's rows at the link's
+// rate written, then fdatasync, on the disk the recordings go to.
+void syncCost(const QString& folder, QByteArray& text)
+{
+    constexpr int Seconds = 20;
+    HostClock clock;
+    QFile sink(folder + "/synced.csv");
+    if (!sink.open(QIODevice::WriteOnly))
+        return;
+    const qint64 rowsPerSecond = qint64(LinkRecordsPerSecond);
+    double wallSum = 0, wallMax = 0;
+    const double cpu0 = cpuSeconds();
+    for (int second = 0; second < Seconds; ++second) {
+        text.clear();
+        for (qint64 i = 0; i < rowsPerSecond; ++i)
+            RecordCsv::appendRow(text, clock.at(second * 1000 + i), record(i));
+        sink.write(text);
+        sink.flush();
+        QElapsedTimer wall;
+        wall.start();
+        ::fdatasync(sink.handle());
+        const double ms = wall.nsecsElapsed() / 1e6;
+        wallSum += ms;
+        wallMax = std::max(wallMax, ms);
+        QThread::msleep(100); // the disk left alone a while, as between two syncs
+    }
+    std::printf("%-58s %8.2f ms mean, %.2f ms max (%lld KiB a second)\n",
+                "recording: fdatasync of a second's rows, wall", wallSum / Seconds, wallMax,
+                qint64(text.size() / 1024));
+    std::printf("%-58s %8.2f %% of one core (rows made, written, synced)\n",
+                "recording: CPU of writing and syncing at the link's rate", (cpuSeconds() - cpu0) / Seconds * 100.0);
+}
+
 int recording(Bench& bench, int seconds)
 {
     // The console and the charts full, as in any run longer than a few seconds.
@@ -446,6 +481,7 @@ int recording(Bench& bench, int seconds)
     const double perRow = (cpuSeconds() - cpu0) / Rows;
     std::printf("%-58s %8.2f us CPU (%.2f %% of one core at the link's rate)\n",
                 "recording: cost per row, made and written", perRow * 1e6, perRow * LinkRecordsPerSecond * 100.0);
+    syncCost(folder, text);
     return 0;
 }
 
