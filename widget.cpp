@@ -6,6 +6,7 @@
 #include "portlink.h"
 #include "recorder.h"
 #include "recordformat.h"
+#include "recordingopener.h"
 #include "windowexposure.h"
 
 #include <QDateTime>
@@ -105,6 +106,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
             Qt::DirectConnection);
 
     setUpRecording();
+    new RecordingOpener(ui->open_pb, this);
 }
 
 Widget::~Widget()

@@ -16,13 +16,19 @@
 //   bench_window recording SECONDS   CPU share at the link's rate without and
 //                                    with a recording (to a file in a temporary
 //                                    home's Documents), SECONDS each in turns,
-//                                    after a warm-up
+//                                    after a warm-up, and what syncing it costs
+//   bench_window hour FILE           writes an hour's recording at the link's rate
+//   bench_window viewer FILE         opens it as imu-monitor FILE does: the time
+//                                    to read it and to show it, and peak RSS
 #include "frameencoder.h"
 #include "highdpi.h"
+#include "history.h"
 #include "hostclock.h"
+#include "loadedrecording.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
 #include "recordcsv.h"
+#include "viewerwindow.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -485,6 +491,61 @@ int recording(Bench& bench, int seconds)
     return 0;
 }
 
+// An hour's recording at the link's rate, with host_time, as Record writes it.
+int writeHour(const QString& path)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    const qint64 rows = qint64(3600 * LinkRecordsPerSecond);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 3600 * 1000;
+    HostClock clock;
+    QByteArray text = RecordCsv::Header;
+    for (qint64 n = 0; n < rows; ++n) {
+        RecordCsv::appendRow(text, clock.at(start + qint64(double(n) * 1000.0 / LinkRecordsPerSecond)), record(n));
+        if (text.size() > (1 << 20)) {
+            out.write(text);
+            text.clear();
+        }
+    }
+    out.write(text);
+    std::printf("%-58s %8lld rows, %.1f MiB\n", "viewer: an hour's recording", rows, out.size() / 1048576.0);
+    return 0;
+}
+
+// What imu-monitor FILE does, timed: the file read into the viewer's store,
+// then the viewer made, shown and drawn once.
+int openInViewer(const QString& path, int argc, char** argv)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    std::unique_ptr<LoadedRecording> recording = LoadedRecording::load(path, error);
+    if (!recording) {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double readSeconds = clock.nsecsElapsed() / 1e9;
+    const qint64 records = recording->history().size();
+    const double rssRead = rssMiB();
+    QApplication app(argc, argv);
+    ViewerWindow viewer(std::move(recording));
+    viewer.show();
+    QCoreApplication::processEvents();
+    viewer.grab();
+    const double shownSeconds = clock.nsecsElapsed() / 1e9;
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("%-58s %8.2f s (%lld records)\n", "viewer: the hour read", readSeconds, records);
+    std::printf("%-58s %8.2f s (target <= 3)\n", "viewer: the hour read, shown and drawn", shownSeconds);
+    std::printf("%-58s %8.1f MiB\n", "viewer: RSS once read", rssRead);
+    std::printf("%-58s %8.1f MiB (target <= 250 MB, %.1f MiB)\n", "viewer: peak RSS of the process",
+                usage.ru_maxrss / 1024.0, 250e6 / 1048576.0);
+    return 0;
+}
+
 // The console alone at its cap: what 10,000 lines hold, and what one more
 // line costs once the oldest must go.
 int console()
@@ -539,6 +600,10 @@ int main(int argc, char** argv)
         QApplication app(argc, argv);
         return console();
     }
+    if (mode == "hour" && argc > 2)
+        return writeHour(argv[2]);
+    if (mode == "viewer" && argc > 2)
+        return openInViewer(argv[2], argc, argv);
 
     // The board first: fork before the application object starts any thread.
     PseudoTerminal pty;
@@ -575,7 +640,7 @@ int main(int argc, char** argv)
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
-                                 " | recording SECONDS\n");
+                                 " | recording SECONDS | hour FILE | viewer FILE\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

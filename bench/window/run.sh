@@ -7,7 +7,8 @@
 # shown at a device-pixel ratio of 2 (QT_SCALE_FACTOR=2), what a
 # high-density screen costs; and shown on the two real window systems, X
 # (Xvfb) and Wayland (a headless Weston), in turns, with the ratio of the
-# two. Then the CPU share at the link's rate without and with a recording.
+# two. Then the CPU share at the link's rate without and with a recording,
+# and an hour's recording opened in the viewer.
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -54,3 +55,9 @@ awk -v x="$x_shares" -v w="$wayland_shares" 'BEGIN {
 
 "$bin" longrun "$records" "$seconds"
 "$bin" recording "$seconds"
+
+# An hour's recording opened in the viewer, in a process of its own.
+hour=$(mktemp -d)
+trap 'rm -rf "$hour"' EXIT
+"$bin" hour "$hour/hour.csv"
+"$bin" viewer "$hour/hour.csv"
