@@ -1,41 +1,88 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plotter.h"
 
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QTimer>
 #include <qcustomplot.h>
 
+#include <cmath>
+
 namespace {
 
-// Points older than the visible window can never be seen again (the charts
-// take no interaction), so they are dropped. Keeping one extra second lets
-// the line run out of the left edge; waiting for a further second before
-// dropping makes the removal a batch, amortised over many points.
+// Points older than the visible window can never be seen again live (looking
+// back draws from the window's history instead), so they are dropped.
+// Keeping one extra second lets the line run out of the left edge; waiting
+// for a further second before dropping makes the removal a batch, amortised
+// over many points.
 constexpr double KeptMarginSeconds = 1.0;
 constexpr double DropBatchSeconds = 1.0;
 
-// All charts share one time origin, taken when the first point of the process
-// arrives. A monotonic clock keeps keys from jumping back when the wall clock
-// is set or passes midnight.
-QElapsedTimer& sharedOrigin()
+Plotter::ClockSource& clockSource()
 {
-    static QElapsedTimer origin;
-    if (!origin.isValid())
-        origin.start();
-    return origin;
-}
-
-Plotter::ElapsedSource& elapsedSource()
-{
-    static Plotter::ElapsedSource source;
+    static Plotter::ClockSource source;
     return source;
 }
 
-qint64 elapsedMs()
+// The time axis in the local time of day, like the console's lines, with
+// milliseconds once a view is short enough for them to tell ticks apart.
+// Ticks go at the shortest whole step that keeps their labels apart.
+class ClockTicker : public QCPAxisTickerDateTime
 {
-    const auto& source = elapsedSource();
-    return source ? source() : sharedOrigin().elapsed();
+public:
+    static constexpr double MillisecondsBelowSeconds = 10.0;
+
+    explicit ClockTicker(QCPAxis* axis)
+        : axis(axis)
+    {
+    }
+
+    void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
+                  QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override
+    {
+        setDateTimeFormat(range.size() < MillisecondsBelowSeconds ? QStringLiteral("hh:mm:ss.zzz")
+                                                                  : QStringLiteral("hh:mm:ss"));
+        QCPAxisTickerDateTime::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
+    }
+
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        // Seconds, as a clock's hands go.
+        static const double steps[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 2.5, 5,
+                                       10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
+                                       86400};
+        // Digits take the same width in the fonts that tick labels use.
+        const QString widest = QString(dateTimeFormat()).replace(QRegularExpression("[hmsz]"), "0");
+        const double labelWidth = QFontMetricsF(axis->tickLabelFont()).horizontalAdvance(widest);
+        const double shortest = range.size() * LabelSpacing * labelWidth / qMax(1, axis->axisRect()->width());
+        for (double step : steps) {
+            const bool fine = range.size() < MillisecondsBelowSeconds;
+            if (step >= shortest && (fine || step == std::floor(step)))
+                return step;
+        }
+        return QCPAxisTickerDateTime::getTickStep(range);
+    }
+
+private:
+    // A label's width and a little more from one tick to the next.
+    static constexpr double LabelSpacing = 1.1;
+    QCPAxis* const axis;
+};
+
+} // namespace
+
+void Plotter::setClockSource(ClockSource source)
+{
+    clockSource() = std::move(source);
 }
+
+qint64 Plotter::now()
+{
+    const auto& source = clockSource();
+    return source ? source() : QDateTime::currentMSecsSinceEpoch();
+}
+
+namespace {
 
 // The library draws a chart into a buffer cleared to transparent, then fills
 // the widget with the background and blends the buffer over it: two passes
@@ -76,11 +123,6 @@ public:
 
 } // namespace
 
-void Plotter::setElapsedSource(ElapsedSource source)
-{
-    elapsedSource() = std::move(source);
-}
-
 Plotter::Plotter(QWidget* parent)
     : QWidget(parent)
     , plot(new OpaquePlot(this))
@@ -89,9 +131,8 @@ Plotter::Plotter(QWidget* parent)
 
     graph = plot->addGraph();
 
-    QSharedPointer<QCPAxisTickerTime> timeTicker(new QCPAxisTickerTime);
-    timeTicker->setTimeFormat("%h:%m:%s");
-    plot->xAxis->setTicker(timeTicker);
+    plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new ClockTicker(plot->xAxis)));
+    lastKey = now() / 1000.0;
 
     plot->axisRect()->setupFullAxesBox(false);
     plot->yAxis->setRange(-1, 1);
@@ -155,9 +196,19 @@ void Plotter::setLabels(const QString& keyLabel, const QString& valueLabel)
 
 void Plotter::addPoint(double value)
 {
-    const double key = elapsedMs() / 1000.0;
+    addPoint(value, now());
+}
+
+void Plotter::addPoint(double value, qint64 msSinceEpoch)
+{
+    // A clock set back must not put points before those already drawn: the
+    // graph would have to re-sort everything it holds.
+    double key = msSinceEpoch / 1000.0;
+    const auto data = graph->data();
+    if (!data->isEmpty())
+        key = qMax(key, (data->constEnd() - 1)->key);
     graph->addData(key, value);
-    replotNeeded = true;
+    replotNeeded = replotNeeded || following;
     updateValueRange(value);
     lastKey = key;
     dropPointsLeftOfWindow();
@@ -187,7 +238,7 @@ void Plotter::updateValueRange(double value)
     }
     // The axis announces every range it is given, changed or not, and the
     // mirrored right axis follows: only a new extreme is worth that.
-    if (range != plot->yAxis->range())
+    if (following && range != plot->yAxis->range())
         plot->yAxis->setRange(range);
 }
 
@@ -208,6 +259,13 @@ void Plotter::realtimeDataSlot()
     // not.
     if (!exposed)
         return;
+    if (!following) {
+        if (replotNeeded) {
+            replotNeeded = false;
+            plot->replot(QCustomPlot::rpRefreshHint);
+        }
+        return;
+    }
     const QCPRange shownKeys = plot->xAxis->range();
     plot->xAxis->setRange(lastKey, WindowSeconds, Qt::AlignRight);
     // Nothing new and nothing moved: the picture would come out the same.
@@ -215,4 +273,18 @@ void Plotter::realtimeDataSlot()
         return;
     replotNeeded = false;
     plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void Plotter::setFollowing(bool following)
+{
+    if (this->following == following)
+        return;
+    this->following = following;
+    graph->setVisible(following);
+    replotNeeded = true;
+    // Back to the rule of the live view: every value of the run.
+    if (following && hasValues)
+        updateValueRange(maxValue);
+    else if (following)
+        plot->yAxis->setRange(-1, 1);
 }

@@ -11,8 +11,11 @@ class QCPGraph;
 class QCPTextElement;
 class QTimer;
 
-// A strip chart: one value against elapsed time, showing the newest 8 seconds
-// and redrawing itself every 40 ms however often values arrive.
+// A strip chart: one value against the local clock time, showing the newest
+// 8 seconds and redrawing itself every 40 ms however often values arrive.
+// Keys are seconds since the epoch, so the time axis reads like the
+// console's clock. A chart that stops following (a window looking back)
+// holds its axes and hides its live line; whoever looks back draws instead.
 class Plotter : public QWidget
 {
     Q_OBJECT
@@ -26,6 +29,9 @@ public:
     void setTittle(const QString& text);
     void setLabels(const QString& keyLabel, const QString& valueLabel);
     void addPoint(double value);
+    // The same at a given time: the window gives every chart the time its
+    // history stored the record at, so that both agree to the millisecond.
+    void addPoint(double value, qint64 msSinceEpoch);
 
     // Redraws on tick's timeouts instead of on a timer of its own. Charts
     // that share a tick redraw in one turn of the event loop, and so reach
@@ -37,12 +43,25 @@ public:
     // first picture shown is current.
     void setExposed(bool exposed);
 
-    // Milliseconds since the shared time origin, as the keys of new points
-    // use them. By default a monotonic clock started at the first point; a
-    // replay of a long recording (the long-run benchmark) installs its own
-    // time base instead. An empty function restores the default.
-    using ElapsedSource = std::function<qint64()>;
-    static void setElapsedSource(ElapsedSource source);
+    // While following (the default), the time axis ends at the newest point
+    // on every tick and the value axis spans every value of the run. Not
+    // following, both axes stay as whoever looks back sets them and the
+    // live line is hidden; its points still come in, and following again
+    // shows the newest 8 seconds at the next tick.
+    void setFollowing(bool following);
+    bool isFollowing() const { return following; }
+    // Redraws at the next tick, for changes made to the plot from outside.
+    void requestRedraw() { replotNeeded = true; }
+    QCustomPlot* customPlot() const { return plot; }
+    double newestKey() const { return lastKey; }
+
+    // The clock of the charts and the window, in milliseconds since the
+    // epoch: the system clock, unless a replay of a long recording (the
+    // long-run benchmark) or a test installs its own time base. An empty
+    // function restores the system clock.
+    using ClockSource = std::function<qint64()>;
+    static void setClockSource(ClockSource source);
+    static qint64 now();
 
 private slots:
     void realtimeDataSlot();
@@ -55,8 +74,10 @@ private:
     QCPGraph* graph = nullptr;
     QCPTextElement* title = nullptr;
     QTimer* redrawTimer = nullptr;
+    // Until the first point, the time the chart was made.
     double lastKey = 0.0;
     bool exposed = true;
+    bool following = true;
     // Something changed since the last redraw (points, title, labels).
     bool replotNeeded = true;
 

@@ -2,6 +2,7 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "chartgroup.h"
 #include "consolelayout.h"
 #include "portlink.h"
 #include "recorder.h"
@@ -9,11 +10,13 @@
 #include "recordingopener.h"
 #include "windowexposure.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSerialPortInfo>
+#include <QShortcut>
 #include <QStringBuilder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -106,6 +109,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
             Qt::DirectConnection);
 
     setUpRecording();
+    setUpLookingBack();
     new RecordingOpener(ui->open_pb, this);
 }
 
@@ -239,18 +243,23 @@ void Widget::handleError(QSerialPort::SerialPortError error)
 void Widget::updateData(UART_RCV& data)
 {
     RecordFormat::remap(data);
-    // The console line and the recording's row name the same instant.
-    const qint64 shownAt = QDateTime::currentMSecsSinceEpoch();
+    // The console line, the recording's row and the charts' point name the
+    // same instant.
+    const qint64 shownAt = Plotter::now();
     printToConsole(RecordFormat::consoleLine(data), shownAt);
     recorder->add(data, shownAt);
     showCount(ui->index_miss_le, parser->getIndexMisses());
 
-    ui->yaw_plotter->addPoint(data.angle1 / 100.0);
-    ui->pitch_plotter->addPoint(data.angle2 / 100.0);
-    ui->roll_plotter->addPoint(data.angle3 / 100.0);
-    ui->x_acc_plotter->addPoint(data.accel1);
-    ui->y_acc_plotter->addPoint(data.accel2);
-    ui->z_acc_plotter->addPoint(data.accel3);
+    // Paused or not, every record goes into the history. Its time is the
+    // one shown, unless the clock was set back (see History).
+    history.append(shownAt, data);
+    const qint64 at = history.lastTime();
+    ui->yaw_plotter->addPoint(data.angle1 / 100.0, at);
+    ui->pitch_plotter->addPoint(data.angle2 / 100.0, at);
+    ui->roll_plotter->addPoint(data.angle3 / 100.0, at);
+    ui->x_acc_plotter->addPoint(data.accel1, at);
+    ui->y_acc_plotter->addPoint(data.accel2, at);
+    ui->z_acc_plotter->addPoint(data.accel3, at);
 }
 
 void Widget::showCount(QLineEdit* field, uint count)
@@ -294,6 +303,37 @@ void Widget::setUpRecording()
 {
     recorder = new Recorder(ui->record_pb, this);
     connect(recorder, &Recorder::logged, this, [this](const QString& line) { printToConsole(line); });
+}
+
+void Widget::setUpLookingBack()
+{
+    chartGroup = new ChartGroup({ui->yaw_plotter, ui->pitch_plotter, ui->roll_plotter, ui->x_acc_plotter,
+                                 ui->y_acc_plotter, ui->z_acc_plotter},
+                                &history, this);
+    chartGroup->setLive(true);
+    // Checked, the button offers the way back.
+    connect(ui->pause_pb, &QPushButton::toggled, this, [this](bool paused) {
+        ui->pause_pb->setText(paused ? "Live" : "Pause");
+        chartGroup->setLive(!paused);
+    });
+    connect(chartGroup, &ChartGroup::liveChanged, ui->pause_pb, [this](bool live) { ui->pause_pb->setChecked(!live); });
+
+    // Keys a text field takes for itself stay with it; the read-only
+    // console and counters take none.
+    auto textFieldHasFocus = [] {
+        QWidget* focus = QApplication::focusWidget();
+        const auto* line = qobject_cast<QLineEdit*>(focus);
+        const auto* text = qobject_cast<QPlainTextEdit*>(focus);
+        return (line && !line->isReadOnly()) || (text && !text->isReadOnly());
+    };
+    connect(new QShortcut(Qt::Key_Space, this), &QShortcut::activated, this, [this, textFieldHasFocus] {
+        if (!textFieldHasFocus())
+            ui->pause_pb->toggle();
+    });
+    connect(new QShortcut(Qt::Key_End, this), &QShortcut::activated, this, [this, textFieldHasFocus] {
+        if (!textFieldHasFocus())
+            ui->pause_pb->setChecked(false);
+    });
 }
 
 void Widget::printToConsole(const QString& message)

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "consoleclock.h"
+#include "history.h"
 #include "parser.h"
 
 QT_BEGIN_NAMESPACE
@@ -37,6 +38,7 @@ class QLineEdit;
 class QTimer;
 class WindowExposure;
 class Recorder;
+class ChartGroup;
 
 class Widget : public QWidget
 {
@@ -76,6 +78,7 @@ private:
     void sendReset();
     void closePort();
     void setUpRecording();
+    void setUpLookingBack();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -102,6 +105,9 @@ private:
     bool consoleWrittenLastTick = false;
     bool followingNewest = true;
     Recorder* recorder = nullptr;
+    // Every record shown in the last hour, for the charts to look back on.
+    History history;
+    ChartGroup* chartGroup = nullptr;
 };
 
 #endif // WIDGET_H

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plotter.h"
+#include "chartgroup.h"
+#include "history.h"
 
 #include <QtTest>
 #include <qcustomplot.h>
@@ -32,6 +34,12 @@ double newestKey(Plotter& chart)
     return (data->constEnd() - 1)->key;
 }
 
+// A record with X acceleration x; the other channels tell records apart.
+UART_RCV recordWith(qint16 x, int n = 0)
+{
+    return UART_RCV {quint8(n), qint16(n % 3000), qint16(-n % 700), 0, x, qint16(n % 5), 0};
+}
+
 void tick(Plotter& chart)
 {
     QVERIFY(QMetaObject::invokeMethod(&chart, "realtimeDataSlot"));
@@ -44,19 +52,18 @@ class TestPlotter : public QObject
     Q_OBJECT
 
     // A stand-in clock for the tests that need seconds to pass: the keys of
-    // new points are taken from it, in milliseconds since the shared origin.
+    // new points are taken from it, in milliseconds since the epoch.
     qint64 fakeMs = 0;
     void useFakeClock(qint64 startMs)
     {
         fakeMs = startMs;
-        Plotter::setElapsedSource([this] { return fakeMs; });
+        Plotter::setClockSource([this] { return fakeMs; });
     }
 
 private slots:
     void cleanup();
 
-    // Runs first: the shared origin is taken on the first point of the process.
-    void chartsShareOneTimeOrigin();
+    void chartsShareTheClock();
 
     void newChartShowsDefaults();
     void keyTicksAreTimesOfDay();
@@ -70,35 +77,39 @@ private slots:
     void valueAxisMatchesLibraryRescale();
     void droppedPointsKeepMemoryBounded();
     void slowPointsKeepLineIntoWindow();
+
+    // Looking back
+    void columnsKeepExtremes_data();
+    void columnsKeepExtremes();
+    void oldestRecordsLeave();
+    void statisticsByHand_data();
+    void statisticsByHand();
+    void clockSetBackKeepsOrder();
 };
 
 void TestPlotter::cleanup()
 {
-    Plotter::setElapsedSource({});
+    Plotter::setClockSource({});
 }
 
-void TestPlotter::chartsShareOneTimeOrigin()
+void TestPlotter::chartsShareTheClock()
 {
     Plotter first;
     Plotter second;
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
     first.addPoint(1);
     const double firstKey = newestKey(first);
-    QVERIFY2(firstKey >= 0.0 && firstKey < 0.5, qPrintable(QString::number(firstKey)));
+    QVERIFY2(firstKey * 1000.0 >= before && firstKey * 1000.0 < before + 500.0, qPrintable(QString::number(firstKey)));
 
     QTest::qWait(300);
     second.addPoint(1);
     const double secondKey = newestKey(second);
-    // The second chart's first point is measured from the first chart's
-    // origin, not from zero. Generous upper bound: shared, busy machines.
+    // The second chart's point is on the same clock as the first's, not
+    // counted from its own start. Generous upper bound: shared, busy machines.
     QVERIFY2(secondKey - firstKey >= 0.29 && secondKey - firstKey < 10.0,
              qPrintable(QString("%1 -> %2").arg(firstKey).arg(secondKey)));
     // Keys are whole milliseconds.
     QCOMPARE(std::round(secondKey * 1000.0) / 1000.0, secondKey);
-
-    // A chart created later still uses the same origin.
-    Plotter third;
-    third.addPoint(2);
-    QVERIFY(newestKey(third) >= secondKey);
 }
 
 void TestPlotter::newChartShowsDefaults()
@@ -135,21 +146,24 @@ void TestPlotter::newChartShowsDefaults()
 
 void TestPlotter::keyTicksAreTimesOfDay()
 {
+    // The local clock time of the console's lines, with milliseconds only
+    // in a view under 10 seconds.
     Plotter chart;
-    auto ticker = plotOf(chart)->xAxis->ticker().dynamicCast<QCPAxisTickerTime>();
-    QVERIFY(ticker);
-    QCOMPARE(ticker->timeFormat(), QString("%h:%m:%s"));
-
-    QVector<double> ticks;
-    QVector<QString> labels;
-    ticker->generate(QCPRange(3720, 3728), QLocale::c(), 'g', 6, ticks, nullptr, &labels);
-    QVERIFY(labels.size() >= 2);
-    const QRegularExpression format("^\\d\\d:\\d\\d:\\d\\d$");
-    for (const QString& label : labels)
-        QVERIFY2(format.match(label).hasMatch(), qPrintable(label));
-    const int at3722 = ticks.indexOf(3722);
-    QVERIFY(at3722 >= 0);
-    QCOMPARE(labels.at(at3722), QString("01:02:02"));
+    chart.show(); // laid out: the ticks fit the axis's width
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    plotOf(chart)->replot();
+    QSharedPointer<QCPAxisTicker> ticker = plotOf(chart)->xAxis->ticker();
+    const double noon = QDateTime(QDate(2026, 12, 8), QTime(12, 0)).toMSecsSinceEpoch() / 1000.0;
+    for (double span : {8.0, 600.0}) {
+        QVector<double> ticks;
+        QVector<QString> labels;
+        ticker->generate(QCPRange(noon, noon + span), QLocale::c(), 'g', 6, ticks, nullptr, &labels);
+        QVERIFY2(labels.size() >= 2, qPrintable(QString("%1 s: %2 ticks").arg(span).arg(labels.size())));
+        for (int i = 0; i < labels.size(); ++i) {
+            const QDateTime at = QDateTime::fromMSecsSinceEpoch(qRound64(ticks.at(i) * 1000.0));
+            QCOMPARE(labels.at(i), at.toString(span < 10 ? "hh:mm:ss.zzz" : "hh:mm:ss"));
+        }
+    }
 }
 
 void TestPlotter::titleAndLabelsAreSet()
@@ -181,14 +195,15 @@ void TestPlotter::topAndRightAxesMirror()
 
 void TestPlotter::timerMovesKeyAxisToNewestPoint()
 {
-    // Before any point the chart's newest key is 0, whatever other charts
-    // hold, and its own timer moves the key axis there.
+    // Before any point the chart's newest key is the time it was made, and
+    // its own timer moves the key axis there.
+    useFakeClock(7000);
     Plotter chart;
     QCustomPlot* plot = plotOf(chart);
-    QTRY_COMPARE_WITH_TIMEOUT(plot->xAxis->range().lower, -8.0, 2000);
-    QCOMPARE(plot->xAxis->range().upper, 0.0);
+    QTRY_COMPARE_WITH_TIMEOUT(plot->xAxis->range().lower, -1.0, 2000);
+    QCOMPARE(plot->xAxis->range().upper, 7.0);
 
-    useFakeClock(10000);
+    fakeMs = 10000;
     chart.addPoint(3);
     QCOMPARE(newestKey(chart), 10.0);
     tick(chart);
@@ -394,6 +409,142 @@ void TestPlotter::slowPointsKeepLineIntoWindow()
         QVERIFY(data->constBegin()->key <= qMax(0.0, newestKey(chart) - Plotter::WindowSeconds));
         QVERIFY(data->size() <= 5);
     }
+}
+
+void TestPlotter::columnsKeepExtremes_data()
+{
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("spikeAt");
+    QTest::addColumn<int>("columns");
+    // Spikes inside a summarised block, on a block's and a chunk's edge,
+    // and in a view with fewer records than columns.
+    QTest::newRow("mid-block") << 3 * History::ChunkSize << 1000 << 97;
+    QTest::newRow("block edge") << 3 * History::ChunkSize << 5 * History::BlockSize << 400;
+    QTest::newRow("chunk edge") << 3 * History::ChunkSize << History::ChunkSize - 1 << 13;
+    QTest::newRow("few records") << 150 << 77 << 400;
+}
+
+void TestPlotter::columnsKeepExtremes()
+{
+    // Each column's extremes are those of its records, found one by one; a
+    // one-sample spike stays in the reduced view the charts draw.
+    QFETCH(int, records);
+    QFETCH(int, spikeAt);
+    QFETCH(int, columns);
+    History history(0);
+    const qint64 start = 1765000000000;
+    for (int n = 0; n < records; ++n)
+        history.append(start + n * 3 / 2, recordWith(n == spikeAt ? 30000 : qint16(std::lround(800 * std::sin(n * 0.01))), n));
+    const double from = start + 100, to = start + records * 3 / 2 - 50;
+    const QVector<History::Column> reduced = history.columns(3, from, to, columns);
+    QCOMPARE(reduced.size(), columns);
+    qint64 seen = 0;
+    for (int k = 0; k < columns; ++k) {
+        const double left = from + (to - from) * k / columns, right = from + (to - from) * (k + 1) / columns;
+        double low = 1e9, high = -1e9;
+        qint64 inside = 0;
+        for (qint64 i = 0; i < history.size(); ++i) {
+            const qint64 t = history.timeAt(i);
+            if (t >= left && (t < right || (k == columns - 1 && t <= to))) {
+                ++inside;
+                low = qMin(low, history.valueAt(i, 3));
+                high = qMax(high, history.valueAt(i, 3));
+            }
+        }
+        QCOMPARE(reduced.at(k).count, inside);
+        if (inside > 0) {
+            QCOMPARE(reduced.at(k).min, low);
+            QCOMPARE(reduced.at(k).max, high);
+        }
+        seen += inside;
+    }
+    QCOMPARE(seen, history.upperBound(to) - history.lowerBound(from));
+
+    QList<Plotter*> charts;
+    for (int c = 0; c < History::Channels; ++c)
+        charts.append(new Plotter);
+    ChartGroup group(charts, &history);
+    group.setView(from / 1000.0, to / 1000.0);
+    QCustomPlot* plot = charts.at(3)->customPlot();
+    plot->replot();
+    const auto drawn = plot->graph(1)->data();
+    QVERIFY(drawn->size() <= 2 * plot->axisRect()->width() + 2);
+    QCOMPARE(plot->yAxis->range().upper, 30000.0);
+    double top = 0;
+    for (auto it = drawn->constBegin(); it != drawn->constEnd(); ++it)
+        top = qMax(top, it->value);
+    QCOMPARE(top, 30000.0);
+    qDeleteAll(charts);
+}
+
+void TestPlotter::oldestRecordsLeave()
+{
+    // Kept for 10 s, fed for 100 s at 1 record per ms: the store holds the
+    // newest 10 s, and its memory stays that of 10 s.
+    History history(10000);
+    qint64 largest = 0;
+    for (qint64 t = 0; t < 100000; ++t) {
+        history.append(t, recordWith(qint16(t % 1000), int(t)));
+        largest = qMax(largest, history.bytesHeld());
+    }
+    QCOMPARE(history.lastTime(), qint64(99999));
+    QCOMPARE(history.firstTime(), qint64(89999));
+    QCOMPARE(history.size(), qint64(10001));
+    QCOMPARE(history.rawAt(0, 3), qint16(999));
+    QVERIFY2(largest < (10001 + 2 * History::ChunkSize) * 24, qPrintable(QString::number(largest)));
+}
+
+void TestPlotter::statisticsByHand_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QVector<int>>("values");
+    QTest::addColumn<QVector<double>>("expected"); // min, max, mean, standard deviation
+    QTest::newRow("mg") << 3 << QVector<int> {2, 4, 4, 4, 5, 5, 7, 9} << QVector<double> {2, 9, 5, 2};
+    QTest::newRow("degrees") << 0 << QVector<int> {100, 300} << QVector<double> {1, 3, 2, 1};
+    // Near full scale, about 10^5 records: a sum of squares in floating
+    // point loses the deviation of 1 in the square of the mean.
+    QVector<int> high;
+    for (int n = 0; n < 100000; ++n)
+        high << 32765 + 2 * (n % 2);
+    QTest::newRow("full scale") << 4 << high << QVector<double> {32765, 32767, 32766, 1};
+}
+
+void TestPlotter::statisticsByHand()
+{
+    QFETCH(int, channel);
+    QFETCH(QVector<int>, values);
+    QFETCH(QVector<double>, expected);
+    History history;
+    for (int n = 0; n < values.size(); ++n) {
+        UART_RCV r {};
+        (channel == 0 ? r.angle1 : channel == 3 ? r.accel1 : r.accel2) = qint16(values.at(n));
+        history.append(1000 + n, r);
+    }
+    const History::Statistics stats = history.statistics(channel, 1000, 1000 + values.size());
+    QCOMPARE(stats.count, qint64(values.size()));
+    QCOMPARE(stats.min, expected.at(0));
+    QCOMPARE(stats.max, expected.at(1));
+    QCOMPARE(stats.mean, expected.at(2));
+    QCOMPARE(stats.standardDeviation, expected.at(3));
+    // A span holding only the second half.
+    const qint64 half = values.size() / 2;
+    QCOMPARE(history.statistics(channel, 1000 + half, 5e6).count, values.size() - half);
+}
+
+void TestPlotter::clockSetBackKeepsOrder()
+{
+    // The clock goes back 5 s after the third record: later records follow
+    // the newest instead of landing among older ones, and searches hold.
+    History history;
+    const qint64 stamps[] = {10000, 10010, 10020, 5030, 5040, 30000};
+    for (qint64 t : stamps)
+        history.append(t, recordWith(1));
+    QCOMPARE(history.timeAt(3), qint64(10020));
+    QCOMPARE(history.timeAt(4), qint64(10030));
+    QCOMPARE(history.timeAt(5), qint64(30000 + 4990));
+    QCOMPARE(history.clockShiftMs(), qint64(4990));
+    QCOMPARE(history.lowerBound(10025), qint64(4));
+    QCOMPARE(history.nearest(10019), qint64(2));
 }
 
 QTEST_MAIN(TestPlotter)

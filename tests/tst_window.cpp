@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widget.h"
+#include "chartgroup.h"
 #include "highdpi.h"
 #include "history.h"
 #include "loadedrecording.h"
@@ -275,6 +276,10 @@ private slots:
     // On a virtual desktop, 100 % and 200 % (CTest's tst_window_desktop_*)
     void wholeTextsOnDesktop();
 
+    // Looking back
+    void pauseHoldsTheChartsOnly();
+    void oneChartMovesAllSix_data();
+    void oneChartMovesAllSix();
     // A recording opened in a viewer
     void viewerShowsARecording_data();
     void viewerShowsARecording();
@@ -739,7 +744,7 @@ void TestWindow::unseenWindowDrawsNothing()
     for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
         connect(plot, &QCustomPlot::afterReplot, [&replots] { ++replots; });
     // Points at a time the charts did not show before.
-    Plotter::setElapsedSource([] { return qint64(60000); });
+    Plotter::setClockSource([] { return qint64(60000); });
 
     minimize ? w->showMinimized() : w->hide();
     QStringList expected;
@@ -749,7 +754,7 @@ void TestWindow::unseenWindowDrawsNothing()
         expected.append(RecordFormat::consoleLine(record)); // remapped in place
     }
     QTest::qWait(3 * Plotter::RedrawPeriodMs);
-    Plotter::setElapsedSource({});
+    Plotter::setClockSource({});
     QCOMPARE(replots, 0);
     QVERIFY(console()->document()->isEmpty()); // nothing laid out either
 
@@ -1254,6 +1259,128 @@ void TestWindow::wholeTextsOnDesktop()
                          qPrintable(QString("%1: tick labels overlap on the %2 axis")
                                         .arg(chart->objectName(), axis == plot->xAxis ? "time" : "value")));
         }
+    }
+}
+
+// ---------------------------------------------------------- looking back
+
+void TestWindow::pauseHoldsTheChartsOnly()
+{
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    auto* pause = child<QPushButton>(w, "pause_pb");
+    const QList<QCustomPlot*> plots = w->findChildren<QCustomPlot*>();
+    QCOMPARE(plots.size(), 6);
+    connectButton()->click();
+    recordButton()->click();
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    QVERIFY(master.write(frames(0, 100)));
+    QTRY_COMPARE(recordLines().size(), 100);
+    QTest::qWait(3 * Plotter::RedrawPeriodMs);
+
+    pause->click();
+    QCOMPARE(pause->text(), QString("Live"));
+    QVector<QCPRange> held;
+    for (QCustomPlot* plot : plots)
+        held.append(plot->xAxis->range());
+    // A skipped index and a bad checksum: both counters must still move.
+    QByteArray more = frames(101, 300);
+    more[more.size() - 1] = char(more.at(more.size() - 1) + 1);
+    QTest::qWait(200);
+    QVERIFY(master.write(more));
+    QTRY_COMPARE(recordLines().size(), 399);
+    QTRY_COMPARE(child<QLineEdit>(w, "csum_miss_le")->text(), QString("1"));
+    QCOMPARE(child<QLineEdit>(w, "index_miss_le")->text(), QString("1"));
+    QTest::qWait(3 * Plotter::RedrawPeriodMs);
+    for (int i = 0; i < plots.size(); ++i)
+        QCOMPARE(plots.at(i)->xAxis->range(), held.at(i));
+
+    // Every record reached the history: the whole of it spans them all.
+    QCPGraph* live = plots.first()->graph(0);
+    QTest::mouseDClick(plots.first(), Qt::LeftButton, Qt::NoModifier, plots.first()->axisRect()->center());
+    QTest::qWait(2 * Plotter::RedrawPeriodMs);
+    QCOMPARE(plots.first()->xAxis->range().upper, (live->data()->constEnd() - 1)->key);
+    QCOMPARE(plots.first()->xAxis->range().lower, live->data()->constBegin()->key);
+
+    pause->click();
+    QCOMPARE(pause->text(), QString("Pause"));
+    QTest::qWait(2 * Plotter::RedrawPeriodMs);
+    for (QCustomPlot* plot : plots) {
+        QCOMPARE(plot->xAxis->range().upper, (live->data()->constEnd() - 1)->key);
+        QCOMPARE(plot->xAxis->range().size(), Plotter::WindowSeconds);
+    }
+    recordButton()->click();
+    QCOMPARE(awaitMessage(0, "Recording stopped"), "Recording stopped: 399 records in " + path);
+}
+
+void TestWindow::oneChartMovesAllSix_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::newRow("wheel") << "wheel";
+    QTest::newRow("drag") << "drag";
+    QTest::newRow("Space, then wheel") << "space";
+}
+
+void TestWindow::oneChartMovesAllSix()
+{
+    QFETCH(QString, gesture);
+    Widget* w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    // 60 s of records, one every 10 ms, from a clock of its own.
+    qint64 now = 1765000000000;
+    Plotter::setClockSource([&now] { return now; });
+    for (int i = 0; i < 6000; ++i, now += 10) {
+        UART_RCV record = makeRecord(quint8(i), qint16(i), 0, 0, qint16(i % 100), 0, 0);
+        QVERIFY(QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, record)));
+    }
+    Plotter::setClockSource({});
+    QTest::qWait(2 * Plotter::RedrawPeriodMs);
+    auto* pitch = child<Plotter>(w, "pitch_plotter")->findChild<QCustomPlot*>();
+    const QCPRange before = pitch->xAxis->range();
+    const QPoint at = pitch->axisRect()->center();
+
+    if (gesture == "space") {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_Space);
+        QVERIFY(child<QPushButton>(w, "pause_pb")->isChecked());
+    }
+    if (gesture == "drag") {
+        QTest::mousePress(pitch, Qt::LeftButton, Qt::NoModifier, at);
+        QMouseEvent move(QEvent::MouseMove, at + QPoint(50, 0), pitch->mapToGlobal(at + QPoint(50, 0)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pitch, &move);
+        QTest::mouseRelease(pitch, Qt::LeftButton, Qt::NoModifier, at + QPoint(50, 0));
+    } else {
+        QWheelEvent wheel(at, pitch->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pitch, &wheel);
+    }
+    QVERIFY(child<QPushButton>(w, "pause_pb")->isChecked());
+    const QCPRange after = pitch->xAxis->range();
+    if (gesture == "drag") {
+        QCOMPARE(after.size(), before.size());
+        QVERIFY(after.upper < before.upper);
+    } else {
+        QVERIFY(qAbs(after.size() - before.size() * ChartGroup::ZoomPerWheelStep) < 1e-6);
+        const double about = pitch->xAxis->pixelToCoord(at.x());
+        QVERIFY(after.lower < about && about < after.upper);
+    }
+    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
+        QCOMPARE(plot->xAxis->range(), after);
+
+    // Hovering reads the nearest record out on all six, at one instant.
+    QMouseEvent hover(QEvent::MouseMove, at, pitch->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(pitch, &hover);
+    QTest::qWait(2 * Plotter::RedrawPeriodMs);
+    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>()) {
+        auto* line = qobject_cast<QCPItemLine*>(plot->item(0));
+        QVERIFY(line && line->visible());
+        QVERIFY(qAbs(line->start->coords().x() - pitch->xAxis->pixelToCoord(at.x())) <= 0.005);
     }
 }
 
