@@ -26,8 +26,8 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     quint8 lastIndex = 0;
     ReplayFile file;
     file.setRowSink([&](const UART_RCV& shown, qint64 msSinceEpoch) {
-        // As the parser counts them: one step back is a repeated frame, not
-        // a miss.
+        // The parser's rule, so that the viewer and the live window agree: a
+        // step of one forward or back is no miss.
         const quint8 step = quint8(shown.index - lastIndex);
         if (row > 0 && step != 1 && step != 255)
             ++loaded->misses;
