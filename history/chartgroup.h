@@ -36,9 +36,12 @@ class QWheelEvent;
 //
 // Live: the charts follow the newest 8 seconds on their own (Plotter), and
 // the statistics follow what they show. A group starts looking back at the
-// whole history, as a viewer wants it; a live window turns live on with
-// setLive(true). Zooming, panning or a double-click then stops it and says
-// so through liveChanged(false).
+// whole history, as a viewer wants it (a viewer that fills its history after
+// making the group calls showAll() then); a live window turns live on with
+// setLive(true), feeds its history and gives each chart the history's time
+// of the record (Plotter::addPoint(value, History::lastTime())). Zooming,
+// panning or a double-click then stops following and says so through
+// liveChanged(false).
 class ChartGroup : public QObject
 {
     Q_OBJECT

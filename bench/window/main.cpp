@@ -17,9 +17,16 @@
 //                                    with a recording (to a file in a temporary
 //                                    home's Documents), SECONDS each in turns,
 //                                    after a warm-up, and what syncing it costs
+//   bench_window history SECONDS     an hour of history: bytes per record kept,
+//                                    the six charts' redraw looking back at 8 s,
+//                                    10 minutes and the hour, and the CPU share
+//                                    at the link's rate with the history's
+//                                    statistics and read-outs drawn and without,
+//                                    SECONDS each in turns
 //   bench_window hour FILE           writes an hour's recording at the link's rate
 //   bench_window viewer FILE         opens it as imu-monitor FILE does: the time
 //                                    to read it and to show it, and peak RSS
+#include "chartgroup.h"
 #include "frameencoder.h"
 #include "highdpi.h"
 #include "history.h"
@@ -234,6 +241,7 @@ public:
     }
 
     void clickRecord() { window.findChild<QPushButton*>("record_pb")->click(); }
+    QWidget& widget() { return window; }
 
 private:
     void noteProgress()
@@ -318,13 +326,14 @@ int longrun(Bench& bench, qint64 total, int seconds)
     // The preload goes faster than any link, so the charts get the link's
     // time base instead of the wall clock: each record is 1/606 s after the
     // one before, and the charts hold what they would hold after that long.
-    qint64 chartPoints = 0;
+    qint64 recordsFed = 0;
     bool replay = true;
     qint64 realOffsetMs = 0;
     QElapsedTimer realClock;
-    Plotter::setElapsedSource([&]() -> qint64 {
+    // The window reads the clock once a record.
+    Plotter::setClockSource([&]() -> qint64 {
         if (replay)
-            return qint64(double(chartPoints++ / 6) * 1000.0 / LinkRecordsPerSecond);
+            return qint64(double(recordsFed++) * 1000.0 / LinkRecordsPerSecond);
         return realOffsetMs + realClock.elapsed();
     });
 
@@ -376,7 +385,7 @@ int longrun(Bench& bench, qint64 total, int seconds)
                 rssMiB() - rss5);
 
     // Back to real time, continuing the replayed time base.
-    realOffsetMs = qint64(double(chartPoints / 6) * 1000.0 / LinkRecordsPerSecond);
+    realOffsetMs = qint64(double(recordsFed) * 1000.0 / LinkRecordsPerSecond);
     realClock.start();
     replay = false;
     std::printf("%-58s %6.1f %% of one core\n", "longrun: idle after the preload, no data (3 s)",
@@ -546,6 +555,114 @@ int openInViewer(const QString& path, int argc, char** argv)
     return 0;
 }
 
+// The records of an hour at the link's rate go through the window as fast
+// as it takes them, on the link's time base, as in longrun.
+int history(Bench& bench, int seconds)
+{
+    const qint64 hour = qint64(3600 * LinkRecordsPerSecond);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 3600 * 1000;
+    qint64 fed = 0;
+    bool replay = true;
+    qint64 realOffsetMs = 0;
+    QElapsedTimer realClock;
+    qint64 records = 0;
+    Plotter::setClockSource([&]() -> qint64 {
+        if (replay)
+            return start + qint64(double(records++) * 1000.0 / LinkRecordsPerSecond);
+        return realOffsetMs + realClock.elapsed();
+    });
+
+    const double rss0 = rssMiB();
+    bench.feed(Command::Burst, 0, hour);
+    fed = hour;
+    std::printf("%-58s %8.1f MiB (%lld records)\n", "history: window's RSS growth over an hour of records",
+                rssMiB() - rss0, hour);
+
+    // The store on its own: its bytes and the cost of a record.
+    {
+        History alone;
+        QVector<UART_RCV> some;
+        for (int n = 0; n < 4096; ++n)
+            some.append(record(n));
+        QElapsedTimer t;
+        t.start();
+        for (qint64 n = 0; n < hour; ++n)
+            alone.append(start + n * 1000 / 606, some.at(int(n % some.size())));
+        const double appendNs = t.nsecsElapsed() / double(hour);
+        std::printf("%-58s %8.1f B (target <= 64, aim < 50)\n", "history: bytes per record kept, an hour",
+                    double(alone.bytesHeld()) / double(alone.size()));
+        std::printf("%-58s %8.1f ns\n", "history: cost of a record kept", appendNs);
+        t.restart();
+        const qint64 last = alone.lastTime();
+        for (int i = 0; i < 1000; ++i)
+            for (int c = 0; c < History::Channels; ++c)
+                alone.statistics(c, last - 8000 - i, last - i);
+        std::printf("%-58s %8.2f us (%.2f %% of one core at 25 Hz)\n",
+                    "history: statistics of the six over 8 s", t.nsecsElapsed() / 1000.0 / 1000.0,
+                    t.nsecsElapsed() / 1000.0 / 1e9 * 25 * 100.0);
+    }
+
+    // The CPU share at the link's rate, history full: with what looking
+    // back draws live (statistics, read-out) and without, in turns.
+    realOffsetMs = start + qint64(double(records) * 1000.0 / LinkRecordsPerSecond);
+    realClock.start();
+    replay = false;
+    QList<QCPAbstractItem*> drawn;
+    for (QCustomPlot* plot : bench.widget().findChildren<QCustomPlot*>())
+        for (int i = 0; i < plot->itemCount(); ++i)
+            if (plot->item(i)->visible())
+                drawn.append(plot->item(i));
+    constexpr int Turns = 4;
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
+    Bench::Cost with {0, 0}, without {0, 0};
+    for (int turn = 0; turn < 2 * Turns; ++turn) {
+        const bool shown = turn % 2 == 0;
+        for (QCPAbstractItem* item : drawn)
+            item->setVisible(shown);
+        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+        fed += n;
+        Bench::Cost& sum = shown ? with : without;
+        sum.wallSeconds += cost.wallSeconds;
+        sum.cpuSeconds += cost.cpuSeconds;
+    }
+    const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
+    printShare(qPrintable("history: live, statistics drawn, " + rate), with);
+    printShare(qPrintable("history: live, nothing of it drawn, " + rate), without);
+    std::printf("%-58s %+6.1f %% of one core (target <= 1)\n", "history: what drawing it live adds",
+                (with.cpuSeconds / with.wallSeconds - without.cpuSeconds / without.wallSeconds) * 100.0);
+
+    // Looking back: the six redrawn after the view moved (the columns made
+    // again) and with nothing changed (the reduced view reused).
+    bench.widget().findChild<QPushButton*>("pause_pb")->click();
+    auto* group = bench.widget().findChild<ChartGroup*>();
+    const QList<QCustomPlot*> plots = bench.widget().findChildren<QCustomPlot*>();
+    const double newest = plots.first()->graph(0)->data()->constEnd()[-1].key;
+    for (double span : {8.0, 600.0, 3600.0}) {
+        constexpr int Redraws = 20;
+        double moved = 0, still = 0;
+        for (int i = 0; i < Redraws; ++i) {
+            group->setView(newest - span - i * span / 1000.0, newest - i * span / 1000.0);
+            QElapsedTimer t;
+            t.start();
+            for (QCustomPlot* plot : plots)
+                plot->replot(QCustomPlot::rpImmediateRefresh);
+            moved += t.nsecsElapsed() / 1e6;
+            t.restart();
+            for (QCustomPlot* plot : plots)
+                plot->replot(QCustomPlot::rpImmediateRefresh);
+            still += t.nsecsElapsed() / 1e6;
+        }
+        const QString view = span < 60 ? QString("%1 s").arg(span) : QString("%1 min").arg(span / 60);
+        std::printf("%-58s %8.2f ms (target <= 20 for the hour)\n",
+                    qPrintable("history: redraw of the six, view of " + view + ", moved"), moved / Redraws);
+        std::printf("%-58s %8.2f ms\n", qPrintable("history: redraw of the six, view of " + view + ", unchanged"),
+                    still / Redraws);
+    }
+    std::printf("%-58s %8lld points at most per chart\n", "history: drawn looking back",
+                qint64(plots.first()->graph(1)->dataCount()));
+    return 0;
+}
+
 // The console alone at its cap: what 10,000 lines hold, and what one more
 // line costs once the oldest must go.
 int console()
@@ -636,11 +753,13 @@ int main(int argc, char** argv)
             status = paced(bench, argc > 2 ? atoi(argv[2]) : 20, argc > 3 && QString(argv[3]) == "shown");
         else if (mode == "recording")
             status = recording(bench, argc > 2 ? atoi(argv[2]) : 20);
+        else if (mode == "history")
+            status = history(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
-                                 " | recording SECONDS | hour FILE | viewer FILE\n");
+                                 " | recording SECONDS | history SECONDS | hour FILE | viewer FILE\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};
