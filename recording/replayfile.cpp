@@ -11,8 +11,6 @@
 #include <cstring>
 #include <utility>
 #include <limits>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,10 +23,9 @@ constexpr int MaxIntegerDigits = 12;
 // A capture is searched for a valid frame in pieces of this size, stopping
 // at the first.
 constexpr qint64 FrameSearchChunk = 1 << 16;
-// Rows handed to a sink are read from the mapped file in steps of this many
-// bytes, the pages behind each step dropped: the file is not held in memory
-// next to what the sink makes of it.
-constexpr qint64 ReleaseStep = 8 << 20;
+// Rows handed to a sink are read from the file in pieces of this size, so
+// that the file is never held in memory next to what the sink makes of it.
+constexpr qint64 PieceBytes = 4 << 20;
 
 // The header's field names, in order.
 const QList<QByteArray>& fieldNames()
@@ -173,6 +170,13 @@ bool looksLikeText(const Line& first)
     return true;
 }
 
+bool isHeader(const Line& first)
+{
+    const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
+    return first.end - first.begin == header.size()
+        && std::memcmp(first.begin, header.constData(), size_t(header.size())) == 0;
+}
+
 } // namespace
 
 bool ReplayFile::load(const QString& filePath)
@@ -184,6 +188,14 @@ bool ReplayFile::load(const QString& filePath)
         return fail(0, QStringLiteral("cannot read it: it is a folder"));
     if (!file.open(QIODevice::ReadOnly))
         return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+    if (rowSink && !file.isSequential()) {
+        bool csv = false;
+        const bool ok = readInPieces(csv);
+        if (csv)
+            return ok;
+        // Not a recording: refused, or a capture, as when read whole.
+        file.seek(0);
+    }
     // Mapped, a CSV of hundreds of megabytes costs no copy: its rows are
     // read straight from the page cache into their compact form. A capture
     // is copied out before it is sent: sending from the file itself would
@@ -192,9 +204,7 @@ bool ReplayFile::load(const QString& filePath)
     const qint64 size = file.size();
     if (!file.isSequential() && size > 0) {
         if (uchar* mapped = file.map(0, size)) {
-            mapping = releasedTo = reinterpret_cast<const char*>(mapped);
-            bool ok = read(mapping, size);
-            mapping = releasedTo = nullptr;
+            bool ok = read(reinterpret_cast<const char*>(mapped), size);
             if (ok && fileKind == Kind::Capture) {
                 if (captureBytes > std::numeric_limits<int>::max()) {
                     file.unmap(mapped);
@@ -213,7 +223,42 @@ bool ReplayFile::load(const QString& filePath)
     return read(content.constData(), content.size());
 }
 
-bool ReplayFile::read(const char* data, qint64 size)
+bool ReplayFile::readInPieces(bool& csv)
+{
+    // Read, not mapped: a file cut short while it is read (a recording
+    // still being written, a file replaced) ends the reading there instead
+    // of crashing the process on a page that is gone.
+    QByteArray buffer = file.read(PieceBytes);
+    const char* start = buffer.constData();
+    const Line first = lineAt(start, start + buffer.size());
+    csv = isHeader(first) && first.next > first.end;
+    if (!csv)
+        return false;
+    startRows();
+    fileKind = Kind::Csv;
+    lineNumber = 2;
+    qint64 previousMs = 0;
+    buffer.remove(0, int(first.next - start));
+    for (;;) {
+        const QByteArray more = file.read(PieceBytes);
+        if (file.error() != QFileDevice::NoError)
+            return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+        buffer += more;
+        const bool atEnd = more.isEmpty();
+        // Whole lines only, until the end: a row is never split between
+        // two pieces.
+        const int whole = atEnd ? buffer.size() : buffer.lastIndexOf('\n') + 1;
+        bool cutOffFound = false;
+        if (!readRows(buffer.constData(), buffer.constData() + whole, previousMs, cutOffFound))
+            return false;
+        buffer.remove(0, whole);
+        if (atEnd || cutOffFound)
+            break;
+    }
+    return rowsRead > 0 || fail(lineNumber, QStringLiteral("the recording has no rows"));
+}
+
+void ReplayFile::startRows()
 {
     csvRows.clear();
     capture = nullptr;
@@ -222,14 +267,18 @@ bool ReplayFile::read(const char* data, qint64 size)
     fault.clear();
     cutOff.clear();
     rowsRead = 0;
+}
+
+bool ReplayFile::read(const char* data, qint64 size)
+{
+    startRows();
     if (size == 0)
         return fail(1, QStringLiteral("the file is empty"));
 
     const char* end = data + size;
     const Line first = lineAt(data, end);
     const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
-    if (first.end - first.begin == header.size()
-        && std::memcmp(data, header.constData(), size_t(header.size())) == 0) {
+    if (isHeader(first)) {
         fileKind = Kind::Csv;
         if (readCsv(first.next, end))
             return true;
@@ -259,23 +308,9 @@ bool ReplayFile::readCsv(const char* data, const char* end)
 
     lineNumber = 2;
     qint64 previousMs = 0;
-    const char* nextRelease = data + ReleaseStep;
-    for (const char* p = data; p < end; ++lineNumber) {
-        const Line row = lineAt(p, end);
-        if (!readRow(row.begin, row.end, previousMs)) {
-            // Killed while writing its last row, a writer leaves that row
-            // without its line end, and everything above it whole.
-            const bool unended = row.next == end && end[-1] != '\n';
-            if (!unended || !faultCutsShort || !acceptCutOff(lineNumber))
-                return false;
-            break;
-        }
-        p = row.next;
-        if (mapping && rowSink && p >= nextRelease) {
-            release(p);
-            nextRelease = p + ReleaseStep;
-        }
-    }
+    bool cutOffFound = false;
+    if (!readRows(data, end, previousMs, cutOffFound))
+        return false;
     if (rowsRead == 0)
         return fail(lineNumber, QStringLiteral("the recording has no rows"));
     if (rowSink)
@@ -284,6 +319,22 @@ bool ReplayFile::readCsv(const char* data, const char* end)
     for (std::size_t i = 1; i < csvRows.size(); ++i)
         total += csvRows[i].gapMs;
     csvRows.front().gapMs = csvRows.size() > 1 ? quint32(total / qint64(csvRows.size() - 1)) : 0;
+    return true;
+}
+
+bool ReplayFile::readRows(const char* data, const char* end, qint64& previousMs, bool& cutOffFound)
+{
+    for (const char* p = data; p < end; ++lineNumber) {
+        const Line row = lineAt(p, end);
+        if (!readRow(row.begin, row.end, previousMs)) {
+            // Killed while writing its last row, a writer leaves that row
+            // without its line end, and everything above it whole.
+            const bool unended = row.next == end && end[-1] != '\n';
+            cutOffFound = unended && faultCutsShort && acceptCutOff(lineNumber);
+            return cutOffFound;
+        }
+        p = row.next;
+    }
     return true;
 }
 
@@ -301,18 +352,6 @@ bool ReplayFile::acceptCutOff(qint64 line)
                  .arg(why)
                  .arg(rowsRead);
     return true;
-}
-
-void ReplayFile::release(const char* upTo)
-{
-    static const qint64 page = ::sysconf(_SC_PAGESIZE);
-    const char* pageStart = mapping + (upTo - mapping) / page * page;
-    if (pageStart > releasedTo) {
-        // Only the process's view of the pages goes: the file stays in the
-        // page cache, and a page touched again is read back from it.
-        ::madvise(const_cast<char*>(releasedTo), size_t(pageStart - releasedTo), MADV_DONTNEED);
-        releasedTo = pageStart;
-    }
 }
 
 bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)

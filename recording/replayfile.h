@@ -71,10 +71,15 @@ public:
     qint64 captureSize() const { return captureBytes; }
 
 private:
+    // A recording read piece by piece into the sink; csv false when the
+    // file does not start with the header, and nothing was read.
+    bool readInPieces(bool& csv);
+    void startRows();
     bool readCsv(const char* data, const char* end);
+    // Reads the rows in [data, end), counting lines on from lineNumber.
+    bool readRows(const char* data, const char* end, qint64& previousMs, bool& cutOffFound);
     bool readRow(const char* begin, const char* end, qint64& previousMs);
     bool acceptCutOff(qint64 line);
-    void release(const char* upTo);
     bool holdsFrame(const char* data, qint64 size) const;
     bool fail(qint64 line, const QString& what);
 
@@ -95,10 +100,6 @@ private:
     QString cutOff;
     RowSink rowSink;
     qint64 rowsRead = 0;
-    // The mapping of the file being read, whose pages already read may be
-    // dropped when the rows go to a sink; null when the data is not mapped.
-    const char* mapping = nullptr;
-    const char* releasedTo = nullptr;
 };
 
 #endif // REPLAYFILE_H
