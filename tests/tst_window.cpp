@@ -284,6 +284,7 @@ private slots:
     void viewerShowsARecording_data();
     void viewerShowsARecording();
     void viewerRefusesABadFile();
+    void viewerReadsPastPiecesAndACutOffRow();
 
 private:
     // Clicks Open… and picks path in the file dialog, which must start in
@@ -1457,6 +1458,31 @@ void TestWindow::viewerRefusesABadFile()
     QVERIFY(monitor.waitForFinished(10000));
     QCOMPARE(monitor.exitCode(), 2);
     QCOMPARE(QString(monitor.readAllStandardError()), "imu-monitor: " + line + '\n');
+}
+
+// Over 4 MB: rows across the pieces the file is read in, and a last row cut
+// off by a crash.
+void TestWindow::viewerReadsPastPiecesAndACutOffRow()
+{
+    constexpr int Rows = 80000;
+    const qint64 start = QDateTime::fromString("2026-12-08T12:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch();
+    QByteArray csv = RecordCsv::Header;
+    for (int i = 0; i <= Rows; ++i) {
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(start + i * 2, Qt::UTC);
+        RecordCsv::appendRow(csv, when.toString(Qt::ISODateWithMs).toLatin1(), {quint8(i), qint16(i % 30000), 0, 0, 0, 0, 0});
+    }
+    csv.chop(9);
+    QFile file(home.path() + "/long.csv");
+    QVERIFY(csv.size() > 5 << 20 && file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+    QString error;
+    const auto loaded = LoadedRecording::load(file.fileName(), error);
+    QVERIFY2(loaded, qPrintable(error));
+    QCOMPARE(loaded->history().size(), qint64(Rows));
+    QCOMPARE(loaded->indexMisses(), 0u);
+    QCOMPARE(loaded->history().timeAt(Rows - 1), start + (Rows - 1) * 2);
+    QCOMPARE(loaded->history().valueAt(Rows - 1, 0), (Rows - 1) % 30000 / 100.0);
+    QVERIFY2(loaded->cutOffText().startsWith(file.fileName() + ":80002: the last row is cut off"), qPrintable(loaded->cutOffText()));
 }
 
 // QTEST_MAIN, with the monitor's high-DPI setting before the application
