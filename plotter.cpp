@@ -42,6 +42,18 @@ public:
         setDateTimeFormat(range.size() < MillisecondsBelowSeconds ? QStringLiteral("hh:mm:ss.zzz")
                                                                   : QStringLiteral("hh:mm:ss"));
         QCPAxisTickerDateTime::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
+        // A label centred on a tick near an end would run into the value
+        // axis's labels or off the chart: such a tick goes, while two stay.
+        const double half = labelWidth() / 2.0;
+        const QRect area = axis->axisRect()->rect();
+        for (int i = ticks.size() - 1; i >= 0 && ticks.size() > 2; --i) {
+            const double at = (ticks.at(i) - range.lower) / range.size() * area.width() + area.left();
+            if (at - half < area.left() || at + half > area.right()) {
+                ticks.remove(i);
+                if (tickLabels)
+                    tickLabels->remove(i);
+            }
+        }
     }
 
 protected:
@@ -51,10 +63,7 @@ protected:
         static const double steps[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 2.5, 5,
                                        10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
                                        86400};
-        // Digits take the same width in the fonts that tick labels use.
-        const QString widest = QString(dateTimeFormat()).replace(QRegularExpression("[hmsz]"), "0");
-        const double labelWidth = QFontMetricsF(axis->tickLabelFont()).horizontalAdvance(widest);
-        const double shortest = range.size() * LabelSpacing * labelWidth / qMax(1, axis->axisRect()->width());
+        const double shortest = range.size() * LabelSpacing * labelWidth() / qMax(1, axis->axisRect()->width());
         for (double step : steps) {
             const bool fine = range.size() < MillisecondsBelowSeconds;
             if (step >= shortest && (fine || step == std::floor(step)))
@@ -64,6 +73,13 @@ protected:
     }
 
 private:
+    double labelWidth() const
+    {
+        // Digits take the same width in the fonts that tick labels use.
+        const QString widest = QString(dateTimeFormat()).replace(QRegularExpression("[hmsz]"), "0");
+        return QFontMetricsF(axis->tickLabelFont()).horizontalAdvance(widest);
+    }
+
     // A label's width and a little more from one tick to the next.
     static constexpr double LabelSpacing = 1.1;
     QCPAxis* const axis;

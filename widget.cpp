@@ -3,6 +3,7 @@
 #include "ui_widget.h"
 
 #include "chartgroup.h"
+#include "history.h"
 #include "consolelayout.h"
 #include "portlink.h"
 #include "recorder.h"
@@ -123,6 +124,9 @@ Widget::~Widget()
     // The base class hides the window as it goes, and what is left of this
     // one must not hear of it.
     delete exposure;
+    // Before the history it looks at, and before the charts: the mouse
+    // leaving a chart that goes would otherwise still reach it.
+    delete chartGroup;
     delete ui;
     delete parser;
 }
@@ -252,8 +256,8 @@ void Widget::updateData(UART_RCV& data)
 
     // Paused or not, every record goes into the history. Its time is the
     // one shown, unless the clock was set back (see History).
-    history.append(shownAt, data);
-    const qint64 at = history.lastTime();
+    history->append(shownAt, data);
+    const qint64 at = history->lastTime();
     ui->yaw_plotter->addPoint(data.angle1 / 100.0, at);
     ui->pitch_plotter->addPoint(data.angle2 / 100.0, at);
     ui->roll_plotter->addPoint(data.angle3 / 100.0, at);
@@ -307,9 +311,10 @@ void Widget::setUpRecording()
 
 void Widget::setUpLookingBack()
 {
+    history = std::make_unique<History>();
     chartGroup = new ChartGroup({ui->yaw_plotter, ui->pitch_plotter, ui->roll_plotter, ui->x_acc_plotter,
                                  ui->y_acc_plotter, ui->z_acc_plotter},
-                                &history, this);
+                                history.get(), this);
     chartGroup->setLive(true);
     // Checked, the button offers the way back.
     connect(ui->pause_pb, &QPushButton::toggled, this, [this](bool paused) {

@@ -8,9 +8,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 #include "consoleclock.h"
-#include "history.h"
 #include "parser.h"
 
 QT_BEGIN_NAMESPACE
@@ -39,6 +39,7 @@ class QTimer;
 class WindowExposure;
 class Recorder;
 class ChartGroup;
+class History;
 
 class Widget : public QWidget
 {
@@ -106,7 +107,7 @@ private:
     bool followingNewest = true;
     Recorder* recorder = nullptr;
     // Every record shown in the last hour, for the charts to look back on.
-    History history;
+    std::unique_ptr<History> history;
     ChartGroup* chartGroup = nullptr;
 };
 

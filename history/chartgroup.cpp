@@ -23,7 +23,10 @@ int decimalsOf(int channel)
 
 QString number(double value, int decimals)
 {
-    return QString::number(value, 'f', decimals);
+    // A mean of -0.004 reads 0.0, not -0.0.
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
+    return QString::number(rounded == 0.0 ? 0.0 : rounded, 'f', decimals);
 }
 
 QString timeOfDay(qint64 msSinceEpoch)
