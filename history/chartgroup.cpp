@@ -14,8 +14,8 @@
 
 namespace {
 
-// Decimals of a value read out, and of a mean and a deviation: one more
-// than the record itself carries, since they are averages.
+// Decimals a record carries in display units; means and deviations get one
+// more, being averages.
 int decimalsOf(int channel)
 {
     return channel < 3 ? 2 : 0;
@@ -81,18 +81,19 @@ void ChartGroup::setUpChart(int channel, Plotter* chart)
     c.cursor->end->setCoords(0, 1);
     c.cursor->setVisible(false);
 
-    c.cursorDot = new QCPItemTracer(plot);
-    c.cursorDot->setStyle(QCPItemTracer::tsCircle);
-    c.cursorDot->setPen(c.cursor->pen());
-    c.cursorDot->setBrush(Qt::white);
-    c.cursorDot->setVisible(false);
-
     c.cursorText = makeText(plot, plot->xAxis->tickLabelFont());
     c.cursorText->setClipToAxisRect(true);
     c.cursorText->position->setType(QCPItemPosition::ptPlotCoords);
     c.cursorText->setBrush(QColor(255, 255, 255, 220));
     c.cursorText->setColor(c.cursor->pen().color());
     c.cursorText->setVisible(false);
+
+    // Made after the text, so drawn over its box.
+    c.cursorDot = new QCPItemTracer(plot);
+    c.cursorDot->setStyle(QCPItemTracer::tsCircle);
+    c.cursorDot->setPen(c.cursor->pen());
+    c.cursorDot->setBrush(Qt::white);
+    c.cursorDot->setVisible(false);
 
     QFont small = plot->xAxis->tickLabelFont();
     small.setPointSizeF(StatisticsPointSize);
@@ -108,7 +109,7 @@ void ChartGroup::setUpChart(int channel, Plotter* chart)
         Chart& c = charts[channel];
         placeTexts(c);
         // Drawn for another width: the next redraw makes it again.
-        if (!c.made.live && c.made.columns != c.plot->axisRect()->width())
+        if (!c.made.live && c.made.columns != qMax(1, c.plot->axisRect()->width()))
             c.chart->requestRedraw();
     });
     connect(plot, &QCustomPlot::mousePress, this, [this, channel](QMouseEvent* e) { pressed(channel, e); });
@@ -134,14 +135,9 @@ void ChartGroup::setLive(bool live)
     emit liveChanged(live);
 }
 
-void ChartGroup::stopLive()
-{
-    setLive(false);
-}
-
 void ChartGroup::setView(double lowerSeconds, double upperSeconds)
 {
-    stopLive();
+    setLive(false);
     const double span = history->isEmpty() ? 0.0 : (history->lastTime() - history->firstTime()) / 1000.0;
     const double longest = 2.0 * qMax(span, Plotter::WindowSeconds);
     double size = qBound(ShortestViewSeconds, upperSeconds - lowerSeconds, longest);

@@ -116,7 +116,6 @@ private:
     void update(int channel);
     void fillReduced(Chart& c, int channel, int columns);
     void placeTexts(Chart& c);
-    void stopLive();
     void redrawAll();
 
     void pressed(int channel, QMouseEvent* event);
