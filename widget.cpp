@@ -10,6 +10,7 @@
 #include "reconnector.h"
 #include "recorder.h"
 #include "recordformat.h"
+#include "recordingopener.h"
 #include "windowexposure.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     setUpRecording();
     setUpLinkWatch();
     setUpLookingBack();
+    new RecordingOpener(ui->open_pb, this);
 }
 
 Widget::~Widget()

@@ -4,10 +4,12 @@
 // Every input is read twice over:
 // - as a file: no crash and no undefined behaviour (the sanitizers); a
 //   refusal names a line within the file in one printable line; an accepted
-//   CSV has no more rows than lines, and its rows written again by the
+//   CSV has no more rows than lines, drops a last row as cut off only when
+//   it has no line end, and its rows written again by the
 //   recording writer read back to the same records and gaps, and that text
 //   round-trips to itself; an accepted capture is the whole input and does
-//   not start with the header;
+//   not start with the header; read into a sink, as the viewer reads it,
+//   it gets the same verdict and the same rows;
 // - as records: each 16 bytes are a displayed record and a gap, written by
 //   the recording writer with host_time at some UTC offset; the reader must
 //   accept that file and give back every record and gap exactly.
@@ -100,10 +102,33 @@ void checkRoundTrip(const std::vector<ReplayFile::Row>& rows, bool timed, int of
     check(writeRows(again.rows(), timed, offsetSeconds) == text, "the writer's text did not round-trip");
 }
 
+// The same file read with its rows handed to a sink, as the viewer reads
+// it: the same verdict, and the same rows.
+void checkStreamed(const char* data, size_t size, const ReplayFile& kept, bool accepted)
+{
+    ReplayFile streamed;
+    std::vector<UART_RCV> rows;
+    streamed.setRowSink([&rows](const UART_RCV& shown, qint64) {
+        UART_RCV board = shown;
+        RecordFormat::remap(board);
+        rows.push_back(board);
+    });
+    check(streamed.read(data, qint64(size)) == accepted && streamed.errorText() == kept.errorText()
+              && streamed.cutOffText() == kept.cutOffText(),
+          "a file read into a sink got another verdict");
+    if (!accepted || kept.kind() != ReplayFile::Kind::Csv)
+        return;
+    check(rows.size() == kept.rows().size(), "a sink got another number of rows");
+    for (size_t i = 0; i < rows.size(); ++i)
+        check(sameRecord(rows[i], kept.rows()[i].record), "a sink got another record");
+}
+
 void readAsFile(const char* data, size_t size)
 {
     ReplayFile recording;
-    if (!recording.read(data, qint64(size))) {
+    const bool accepted = recording.read(data, qint64(size));
+    checkStreamed(data, size, recording, accepted);
+    if (!accepted) {
         check(recording.errorLine() >= 1 && recording.errorLine() <= lineCount(data, size),
               "a refusal names a line outside the file");
         for (const QChar c : recording.errorText())
@@ -121,6 +146,10 @@ void readAsFile(const char* data, size_t size)
         return;
     }
     check(startsWithHeader, "a CSV without the header");
+    // A last row dropped as cut off is one without its line end.
+    check(recording.cutOffText().isEmpty() || !input.endsWith('\n'), "a row with its line end taken as cut off");
+    for (const QChar c : recording.cutOffText())
+        check(c.unicode() >= 0x20 && c.unicode() != 0x7F, "the cut-off line prints a control character");
     check(!recording.rows().empty(), "a CSV accepted without rows");
     check(qint64(recording.rows().size()) < lineCount(data, size), "more rows than lines");
     checkRoundTrip(recording.rows(), recording.isTimed(), OffsetsSeconds[size % std::size(OffsetsSeconds)]);

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -49,6 +50,11 @@ void RecordWriter::open(const QString& baseName)
         return;
     }
     emit opened(path);
+    // Made here, on the writer's thread, where it must fire.
+    syncTimer = new QTimer(this);
+    syncTimer->setInterval(SyncPeriodMs);
+    connect(syncTimer, &QTimer::timeout, this, &RecordWriter::syncNow);
+    syncTimer->start();
     append(RecordCsv::Header, 0);
 }
 
@@ -110,6 +116,7 @@ void RecordWriter::append(const QByteArray& text, int count)
     }
     rows += wholeRows;
     bytes += whole;
+    unsynced = unsynced || whole > 0;
     if (error != 0) {
         cutBack();
         end(QStringLiteral("cannot write %1: %2").arg(path, qt_error_string(error)));
@@ -123,6 +130,26 @@ void RecordWriter::cutBack()
     [[maybe_unused]] const int failed = ::ftruncate(fd, bytes);
 }
 
+bool RecordWriter::sync(QString& error)
+{
+    if (!unsynced)
+        return true;
+    unsynced = false;
+    // Only the data and the size: the file's times need not be on the disk
+    // for its rows to be read back.
+    if (::fdatasync(fd) == 0)
+        return true;
+    error = QStringLiteral("cannot write %1: %2").arg(path, qt_error_string(errno));
+    return false;
+}
+
+void RecordWriter::syncNow()
+{
+    QString error;
+    if (!over && !sync(error))
+        end(error);
+}
+
 void RecordWriter::finish()
 {
     if (!over)
@@ -132,8 +159,15 @@ void RecordWriter::finish()
 void RecordWriter::end(const QString& error)
 {
     over = true;
+    if (syncTimer)
+        syncTimer->stop();
     QString reason = error;
     if (fd >= 0) {
+        // A recording just stopped is on the disk too, should the power fail
+        // soon after.
+        QString syncError;
+        if (!sync(syncError) && reason.isEmpty())
+            reason = syncError;
         // A network folder may report a failed write only on close.
         if (::close(fd) != 0 && reason.isEmpty())
             reason = QStringLiteral("cannot write %1: %2").arg(path, qt_error_string(errno));

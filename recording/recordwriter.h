@@ -8,6 +8,8 @@
 #include <atomic>
 #include <memory>
 
+class QTimer;
+
 // What the window and the writer's thread both know of one recording.
 struct RecordProgress
 {
@@ -25,7 +27,9 @@ struct RecordProgress
 // Writes one recording's file on a thread of its own: creating a folder,
 // opening a file and writing to it may block for as long as the disk likes
 // (a stalled USB stick, a network folder). The file holds only whole rows:
-// a write that fails part-way is cut back to the last whole row.
+// a write that fails part-way is cut back to the last whole row. What was
+// written reaches the disk within SyncPeriodMs, so a power cut loses at most
+// about a second of rows, not the half-minute the kernel may hold back.
 class RecordWriter : public QObject
 {
     Q_OBJECT
@@ -36,6 +40,7 @@ public:
 
     // The recordings' folder inside the user's documents.
     static constexpr const char* FolderName = "Telvorin IMU";
+    static constexpr int SyncPeriodMs = 1000;
 
 public slots:
     // Creates the folder if missing and a new file in it named baseName
@@ -59,6 +64,10 @@ private:
     void append(const QByteArray& text, int count);
     // Back to the whole rows counted.
     void cutBack();
+    // Puts what was written on the disk; false, with error set, when the
+    // disk refuses it.
+    bool sync(QString& error);
+    void syncNow();
     void end(const QString& error);
 
     std::shared_ptr<RecordProgress> progress;
@@ -67,6 +76,8 @@ private:
     qint64 rows = 0;
     qint64 bytes = 0;
     bool over = false;
+    bool unsynced = false;
+    QTimer* syncTimer = nullptr;
 };
 
 #endif // RECORDWRITER_H

@@ -23,6 +23,9 @@ constexpr int MaxIntegerDigits = 12;
 // A capture is searched for a valid frame in pieces of this size, stopping
 // at the first.
 constexpr qint64 FrameSearchChunk = 1 << 16;
+// Rows handed to a sink are read from the file in pieces of this size, so
+// that the file is never held in memory next to what the sink makes of it.
+constexpr qint64 PieceBytes = 4 << 20;
 
 // The header's field names, in order.
 const QList<QByteArray>& fieldNames()
@@ -167,6 +170,13 @@ bool looksLikeText(const Line& first)
     return true;
 }
 
+bool isHeader(const Line& first)
+{
+    const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
+    return first.end - first.begin == header.size()
+        && std::memcmp(first.begin, header.constData(), size_t(header.size())) == 0;
+}
+
 } // namespace
 
 bool ReplayFile::load(const QString& filePath)
@@ -178,6 +188,14 @@ bool ReplayFile::load(const QString& filePath)
         return fail(0, QStringLiteral("cannot read it: it is a folder"));
     if (!file.open(QIODevice::ReadOnly))
         return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+    if (rowSink && !file.isSequential()) {
+        bool csv = false;
+        const bool ok = readInPieces(csv);
+        if (csv)
+            return ok;
+        // Not a recording: refused, or a capture, as when read whole.
+        file.seek(0);
+    }
     // Mapped, a CSV of hundreds of megabytes costs no copy: its rows are
     // read straight from the page cache into their compact form. A capture
     // is copied out before it is sent: sending from the file itself would
@@ -205,23 +223,67 @@ bool ReplayFile::load(const QString& filePath)
     return read(content.constData(), content.size());
 }
 
-bool ReplayFile::read(const char* data, qint64 size)
+bool ReplayFile::readInPieces(bool& csv)
+{
+    // Read, not mapped: a file cut short while it is read (a recording
+    // still being written, a file replaced) ends the reading there instead
+    // of crashing the process on a page that is gone.
+    QByteArray buffer = file.read(PieceBytes);
+    const char* start = buffer.constData();
+    const Line first = lineAt(start, start + buffer.size());
+    csv = isHeader(first) && first.next > first.end;
+    if (!csv)
+        return false;
+    startRows();
+    fileKind = Kind::Csv;
+    lineNumber = 2;
+    qint64 previousMs = 0;
+    buffer.remove(0, int(first.next - start));
+    for (;;) {
+        const QByteArray more = file.read(PieceBytes);
+        if (file.error() != QFileDevice::NoError)
+            return fail(0, QStringLiteral("cannot read it: %1").arg(file.errorString()));
+        buffer += more;
+        const bool atEnd = more.isEmpty();
+        // Whole lines only, until the end: a row is never split between
+        // two pieces.
+        const int whole = atEnd ? buffer.size() : buffer.lastIndexOf('\n') + 1;
+        bool cutOffFound = false;
+        if (!readRows(buffer.constData(), buffer.constData() + whole, previousMs, cutOffFound))
+            return false;
+        buffer.remove(0, whole);
+        if (atEnd || cutOffFound)
+            break;
+    }
+    return rowsRead > 0 || fail(lineNumber, QStringLiteral("the recording has no rows"));
+}
+
+void ReplayFile::startRows()
 {
     csvRows.clear();
     capture = nullptr;
     captureBytes = 0;
     faultLine = 0;
     fault.clear();
+    cutOff.clear();
+    rowsRead = 0;
+}
+
+bool ReplayFile::read(const char* data, qint64 size)
+{
+    startRows();
     if (size == 0)
         return fail(1, QStringLiteral("the file is empty"));
 
     const char* end = data + size;
     const Line first = lineAt(data, end);
     const QByteArray header = QByteArray(RecordCsv::Header).trimmed();
-    if (first.end - first.begin == header.size()
-        && std::memcmp(data, header.constData(), size_t(header.size())) == 0) {
+    if (isHeader(first)) {
         fileKind = Kind::Csv;
-        return readCsv(first.next, end);
+        if (readCsv(first.next, end))
+            return true;
+        csvRows.clear();
+        return false;
     }
     if (holdsFrame(data, size)) {
         fileKind = Kind::Capture;
@@ -237,26 +299,58 @@ bool ReplayFile::read(const char* data, qint64 size)
 
 bool ReplayFile::readCsv(const char* data, const char* end)
 {
-    std::size_t lines = 0;
-    for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))); ++p)
-        ++lines;
-    csvRows.reserve(lines + 1);
+    if (!rowSink) {
+        std::size_t lines = 0;
+        for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))); ++p)
+            ++lines;
+        csvRows.reserve(lines + 1);
+    }
 
     lineNumber = 2;
     qint64 previousMs = 0;
-    for (const char* p = data; p < end; ++lineNumber) {
-        const Line row = lineAt(p, end);
-        if (!readRow(row.begin, row.end, previousMs))
-            return false;
-        p = row.next;
-    }
-    if (csvRows.empty())
+    bool cutOffFound = false;
+    if (!readRows(data, end, previousMs, cutOffFound))
+        return false;
+    if (rowsRead == 0)
         return fail(lineNumber, QStringLiteral("the recording has no rows"));
-
+    if (rowSink)
+        return true;
     qint64 total = 0;
     for (std::size_t i = 1; i < csvRows.size(); ++i)
         total += csvRows[i].gapMs;
     csvRows.front().gapMs = csvRows.size() > 1 ? quint32(total / qint64(csvRows.size() - 1)) : 0;
+    return true;
+}
+
+bool ReplayFile::readRows(const char* data, const char* end, qint64& previousMs, bool& cutOffFound)
+{
+    for (const char* p = data; p < end; ++lineNumber) {
+        const Line row = lineAt(p, end);
+        if (!readRow(row.begin, row.end, previousMs)) {
+            // Killed while writing its last row, a writer leaves that row
+            // without its line end, and everything above it whole.
+            const bool unended = row.next == end && end[-1] != '\n';
+            cutOffFound = unended && faultCutsShort && acceptCutOff(lineNumber);
+            return cutOffFound;
+        }
+        p = row.next;
+    }
+    return true;
+}
+
+bool ReplayFile::acceptCutOff(qint64 line)
+{
+    if (rowsRead == 0)
+        return fail(line, QStringLiteral("the only row is cut off (%1)").arg(fault));
+    const QString why = fault;
+    faultLine = 0;
+    fault.clear();
+    cutOff = QStringLiteral("%1:%2: the last row is cut off (%3), as a crash while it was written leaves it; "
+                            "%4 whole rows used")
+                 .arg(path)
+                 .arg(line)
+                 .arg(why)
+                 .arg(rowsRead);
     return true;
 }
 
@@ -275,16 +369,24 @@ bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)
                 break;
         }
     }
-    if (count != RecordCsv::FieldCount)
-        return fail(lineNumber,
-                    QStringLiteral("the row has %1 fields, expected %2").arg(count).arg(RecordCsv::FieldCount));
+    if (count != RecordCsv::FieldCount) {
+        fail(lineNumber, QStringLiteral("the row has %1 fields, expected %2").arg(count).arg(RecordCsv::FieldCount));
+        faultCutsShort = count < RecordCsv::FieldCount;
+        return false;
+    }
     fields[0] = begin;
     auto fieldEnd = [&](int field) { return field + 1 < RecordCsv::FieldCount ? fields[field + 1] - 1 : end; };
     auto name = [](int field) { return QString::fromLatin1(fieldNames().value(field)); };
     auto text = [&](int field) { return QString::fromLatin1(quoted(fields[field], fieldEnd(field))); };
+    // A row cut short in its last field may still have all its fields.
+    auto failField = [this](int field, const QString& what) {
+        fail(lineNumber, what);
+        faultCutsShort = field == RecordCsv::FieldCount - 1;
+        return false;
+    };
 
     const bool hasTime = fields[HostTime] != fieldEnd(HostTime);
-    if (csvRows.empty())
+    if (rowsRead == 0)
         timed = hasTime;
     else if (hasTime != timed)
         return fail(lineNumber, timed ? QStringLiteral("host_time is empty, but the rows above have one")
@@ -312,15 +414,14 @@ bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)
         if (!parseFixed(fields[field], fieldEnd(field), spec.decimals, values[field])) {
             const QString decimals = spec.decimals ? QStringLiteral(" with at most %1 decimals").arg(spec.decimals)
                                                    : QString();
-            return fail(lineNumber,
-                        QStringLiteral("%1 %2 is not a number%3").arg(name(field), text(field), decimals));
+            return failField(field, QStringLiteral("%1 %2 is not a number%3").arg(name(field), text(field), decimals));
         }
         if (values[field] < spec.min || values[field] > spec.max) {
             auto shown = [&spec](qint64 v) {
                 return QString::number(double(v) / std::pow(10, spec.decimals), 'f', spec.decimals);
             };
-            return fail(lineNumber, QStringLiteral("%1 %2 is out of range (%3 to %4)")
-                                  .arg(name(field), text(field), shown(spec.min), shown(spec.max)));
+            return failField(field, QStringLiteral("%1 %2 is out of range (%3 to %4)")
+                                        .arg(name(field), text(field), shown(spec.min), shown(spec.max)));
         }
     }
     // The m/s^2 columns repeat the milli-g ones, rounded to thousandths. A row
@@ -331,10 +432,10 @@ bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)
     for (int axis = 0; axis < 3; ++axis) {
         const qint64 milliG = values[XMg + axis], thousandths = values[XMs2 + axis];
         if (qAbs(thousandths * 100000 - milliG * StandardGravityE5) > HalfThousandthE8)
-            return fail(lineNumber, QStringLiteral("%1 %2 does not match %3 %4, which gives %5")
-                                  .arg(name(XMs2 + axis), text(XMs2 + axis), name(XMg + axis))
-                                  .arg(milliG)
-                                  .arg(RecordFormat::metresPerSecondSquared(qint16(milliG))));
+            return failField(XMs2 + axis, QStringLiteral("%1 %2 does not match %3 %4, which gives %5")
+                                               .arg(name(XMs2 + axis), text(XMs2 + axis), name(XMg + axis))
+                                               .arg(milliG)
+                                               .arg(RecordFormat::metresPerSecondSquared(qint16(milliG))));
     }
 
     // The row holds the displayed values; the board's are the remapping's,
@@ -347,13 +448,19 @@ bool ReplayFile::readRow(const char* begin, const char* end, qint64& previousMs)
     row.record.accel1 = qint16(values[XMg]);
     row.record.accel2 = qint16(values[YMg]);
     row.record.accel3 = qint16(values[ZMg]);
+    if (rowSink) {
+        ++rowsRead;
+        rowSink(row.record, ms);
+        return true;
+    }
     RecordFormat::remap(row.record);
     // A clock stepped back (or recordings joined out of order) gives no
     // pause; the rows after it keep their own gaps.
-    if (hasTime && !csvRows.empty())
+    if (hasTime && rowsRead > 0)
         row.gapMs = quint32(qBound<qint64>(0, ms - previousMs, std::numeric_limits<quint32>::max()));
     previousMs = ms;
     csvRows.push_back(row);
+    ++rowsRead;
     return true;
 }
 
@@ -371,7 +478,7 @@ bool ReplayFile::fail(qint64 atLine, const QString& what)
 {
     faultLine = atLine;
     fault = what;
-    csvRows.clear();
+    faultCutsShort = false;
     return false;
 }
 

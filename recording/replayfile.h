@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // A file to replay, read and checked whole before anything is streamed: a
@@ -29,6 +30,12 @@ public:
         quint32 gapMs;
     };
 
+    // Takes each row as it is read, as displayed (the remapping not undone),
+    // with its host_time in ms since 1970 UTC (0 without host_time), instead
+    // of the rows being kept: for a reader that keeps them in a form of its
+    // own. Rows of a file refused part-way have been handed out already.
+    using RowSink = std::function<void(const UART_RCV& shown, qint64 msSinceEpoch)>;
+
     ReplayFile() = default;
     ReplayFile(const ReplayFile&) = delete;
     ReplayFile& operator=(const ReplayFile&) = delete;
@@ -46,6 +53,16 @@ public:
     // The line at fault, counted from 1; 0 when the file as a whole is.
     qint64 errorLine() const { return faultLine; }
 
+    // Set when the file was accepted without its last row, cut off by a
+    // crash while it was written: "FILE:LINE: the last row is cut off ...;
+    // N whole rows used", one line for standard error. Empty otherwise.
+    QString cutOffText() const { return cutOff; }
+
+    // Before load() or read(): rows go to sink instead of rows().
+    void setRowSink(RowSink sink) { rowSink = std::move(sink); }
+    // Rows read, kept or handed to the sink.
+    qint64 rowCount() const { return rowsRead; }
+
     Kind kind() const { return fileKind; }
     // Whether the rows carry host_time: all of them do, or none.
     bool isTimed() const { return timed; }
@@ -54,8 +71,15 @@ public:
     qint64 captureSize() const { return captureBytes; }
 
 private:
+    // A recording read piece by piece into the sink; csv false when the
+    // file does not start with the header, and nothing was read.
+    bool readInPieces(bool& csv);
+    void startRows();
     bool readCsv(const char* data, const char* end);
+    // Reads the rows in [data, end), counting lines on from lineNumber.
+    bool readRows(const char* data, const char* end, qint64& previousMs, bool& cutOffFound);
     bool readRow(const char* begin, const char* end, qint64& previousMs);
+    bool acceptCutOff(qint64 line);
     bool holdsFrame(const char* data, qint64 size) const;
     bool fail(qint64 line, const QString& what);
 
@@ -70,6 +94,12 @@ private:
     qint64 lineNumber = 0; // of the row being read
     qint64 faultLine = 0;
     QString fault;
+    // The last fault is one a row cut short gives: too few fields, or the
+    // last field wrong.
+    bool faultCutsShort = false;
+    QString cutOff;
+    RowSink rowSink;
+    qint64 rowsRead = 0;
 };
 
 #endif // REPLAYFILE_H

@@ -53,6 +53,7 @@ private slots:
     void helpNeedsNoDisplay();
     void replayIsListedFirstOrRefused();
     void windowRecordingReplaysAsShown();
+    void killedRecordingReplays();
 };
 
 void TestDemo::simulatedPortIsListedFirst()
@@ -287,6 +288,40 @@ void TestDemo::windowRecordingReplaysAsShown()
     QTest::qWait(200);
     QCOMPARE(recordLines(window), shown);
     QCOMPARE(indexMisses(window), misses);
+}
+
+// A monitor killed while it records leaves whole rows, which replay.
+void TestDemo::killedRecordingReplays()
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home.path());
+    env.remove("XDG_DOCUMENTS_DIR");
+    env.remove("XDG_CONFIG_HOME");
+    QProcess demo;
+    demo.setProcessEnvironment(env);
+    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--connect", "--record"});
+    QVERIFY(demo.waitForStarted(10000));
+    const QDir folder(home.filePath("Documents/Telvorin IMU"));
+    auto recorded = [&] {
+        const QStringList files = folder.entryList({"*.csv"}, QDir::Files);
+        return files.isEmpty() ? QString() : folder.filePath(files.first());
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recorded()).size() > 20000, 15000);
+    ::kill(pid_t(demo.processId()), SIGKILL);
+    QVERIFY(demo.waitForFinished(5000));
+
+    QFile file(recorded());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray rows = file.readAll();
+    QVERIFY(rows.endsWith('\n'));
+    QProcess sim;
+    sim.start(SimulatedBoard::locateSimulator(), {"--replay", recorded(), "--speed", "1000", "--out", home.filePath("replayed.bin")});
+    QVERIFY(sim.waitForFinished(30000));
+    const QByteArray err = sim.readAllStandardError();
+    QVERIFY2(sim.exitCode() == 0 && err.contains(" rows, paced by host_time"), err.constData());
+    QCOMPARE(QFileInfo(home.filePath("replayed.bin")).size(), (rows.count('\n') - 1) * Parser::FrameSize);
 }
 
 QTEST_MAIN(TestDemo)

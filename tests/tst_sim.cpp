@@ -33,6 +33,8 @@ private slots:
     void givenRateIsPaced();
     void replayRefusesWhatIsNoRecording_data();
     void replayRefusesWhatIsNoRecording();
+    void replayUsesTheRowsAboveACutOffRow_data();
+    void replayUsesTheRowsAboveACutOffRow();
     void replayedRecordingDecodesToTheSameRows_data();
     void replayedRecordingDecodesToTheSameRows();
     void captureReplaysByteForByte();
@@ -354,6 +356,11 @@ void TestSim::replayRefusesWhatIsNoRecording_data()
     QTest::newRow("no offset") << h + t.left(23) + row << 2 << QByteArray("host_time \"2026-12-08T06:06:27.924\"");
     QTest::newRow("no such day") << h + "2026-02-29" + t.mid(10) + row << 2 << QByteArray("host_time");
     QTest::newRow("host_time stops") << h + t + row + row << 3 << QByteArray("host_time is empty");
+    QTest::newRow("short row above the last") << h + row + row.left(20) + '\n' + row << 3
+                                              << QByteArray("has 6 fields");
+    QTest::newRow("last row wrong, not short") << h + row + ",1,x" + row.mid(7).trimmed() << 3
+                                               << QByteArray("yaw_deg \"x\"");
+    QTest::newRow("the only row cut off") << h + row.left(20) << 2 << QByteArray("the only row is cut off");
 }
 
 void TestSim::replayRefusesWhatIsNoRecording()
@@ -375,6 +382,40 @@ void TestSim::replayRefusesWhatIsNoRecording()
     // Checked before anything was opened: nothing streamed, nothing overwritten.
     QVERIFY(run.out.isEmpty());
     QVERIFY(!QFile::exists(out));
+}
+
+void TestSim::replayUsesTheRowsAboveACutOffRow_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("wholeRows");
+    QTest::addColumn<QByteArray>("said"); // empty: nothing said
+    const QByteArray h = RecordCsv::Header, t = "2026-12-08T06:06:27.924+01:00";
+    const QByteArray row = ",1,0.00,0.00,0.00,1000,-15,-980,9.807,-0.147,-9.611\n";
+    const QByteArray rows = h + row + row + row;
+    QTest::newRow("cut in a field") << rows + row.left(20) << 3 << QByteArray(":5: the last row is cut off (the row has 6");
+    QTest::newRow("cut in the last field") << rows + row.left(row.size() - 3) << 3 << QByteArray(":5: the last row is cut off (z_ms2");
+    QTest::newRow("cut in host_time") << h + t + row + t + row + t.left(12) << 2
+                                      << QByteArray(":4: the last row is cut off (the row has 1 field");
+    QTest::newRow("cut before its line end: whole") << rows + row.trimmed() << 4 << QByteArray();
+    QTest::newRow("CRLF, cut") << h + row.trimmed() + "\r\n" + row.left(30) << 1 << QByteArray(":3: the last row is cut off");
+}
+
+void TestSim::replayUsesTheRowsAboveACutOffRow()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, wholeRows);
+    QFETCH(QByteArray, said);
+    QFile f(file("cut.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    f.close();
+    const Run run = runSim({"--replay", file("cut.csv"), "--out", file("cut.bin")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QFileInfo(file("cut.bin")).size(), qint64(wholeRows * Parser::FrameSize));
+    const QByteArray line = "imu-sim: " + file("cut.csv").toUtf8() + said;
+    QCOMPARE(run.err.count(line), said.isEmpty() ? 0 : 1);
+    if (!said.isEmpty())
+        QVERIFY2(run.err.contains("; " + QByteArray::number(wholeRows) + " whole rows used\n"), run.err.constData());
+    QVERIFY(!run.err.contains("cut off") || !said.isEmpty());
 }
 
 void TestSim::replayedRecordingDecodesToTheSameRows_data()

@@ -2,6 +2,10 @@
 #include "widget.h"
 #include "chartgroup.h"
 #include "highdpi.h"
+#include "history.h"
+#include "loadedrecording.h"
+#include "recordcsv.h"
+#include "viewerwindow.h"
 #include "plotter.h"
 #include "recordformat.h"
 #include "reconnector.h"
@@ -11,6 +15,8 @@
 #include "testrecords.h"
 
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -278,6 +284,36 @@ private slots:
     void pauseHoldsTheChartsOnly();
     void oneChartMovesAllSix_data();
     void oneChartMovesAllSix();
+    // A recording opened in a viewer
+    void viewerShowsARecording_data();
+    void viewerShowsARecording();
+    void viewerRefusesABadFile();
+    void viewerReadsPastPiecesAndACutOffRow();
+
+private:
+    // Clicks Open… and picks path in the file dialog, which must start in
+    // the recordings' folder; what the window then shows modally (a message
+    // box's text) is read and closed.
+    void openThroughDialog(const QString& path, QString& modalText)
+    {
+        QTimer answer;
+        QString startedIn;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                startedIn = dialog->directory().absolutePath();
+                // Typed, as selectFile() waits for the folder's listing.
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+                QMetaObject::invokeMethod(dialog, "accept");
+            } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                modalText = box->text();
+                box->close();
+            }
+        });
+        answer.start(20);
+        child<QPushButton>(window.get(), "open_pb")->click();
+        QTRY_VERIFY(!modalText.isEmpty() || window->findChild<ViewerWindow*>());
+        QCOMPARE(startedIn, recordings());
+    }
 };
 
 void TestWindow::initTestCase()
@@ -1406,6 +1442,106 @@ void TestWindow::oneChartMovesAllSix()
         QVERIFY(line && line->visible());
         QVERIFY(qAbs(line->start->coords().x() - pitch->xAxis->pixelToCoord(at.x())) <= 0.005);
     }
+}
+
+// ------------------------------------------------------------- the viewer
+
+void TestWindow::viewerShowsARecording_data()
+{
+    QTest::addColumn<bool>("timed");
+    QTest::newRow("with host_time") << true;
+    QTest::newRow("decoded capture, no host_time") << false;
+}
+
+void TestWindow::viewerShowsARecording()
+{
+    QFETCH(bool, timed);
+    // Index 3 missing; host_time across midnight, as the host read them.
+    const UART_RCV shown[] = {{1, 1234, -500, 9000, 1000, -15, -980}, {2, -1, 0, 1, 2, 3, 4}, {4, 17999, -9000, -17999, -32768, 32767, 0}};
+    const QByteArray times[] = {"2026-12-08T23:59:59.990+01:00", "2026-12-09T00:00:00.001+01:00", "2026-12-09T00:00:00.011+01:00"};
+    QByteArray csv = RecordCsv::Header;
+    for (int i = 0; i < 3; ++i)
+        RecordCsv::appendRow(csv, timed ? times[i] : QByteArray(), shown[i]);
+    QVERIFY(QDir().mkpath(recordings()));
+    QFile file(recordings() + "/board.csv");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+
+    makeWindow();
+    QString refusal;
+    openThroughDialog(file.fileName(), refusal);
+    QCOMPARE(refusal, QString());
+    auto* viewer = window->findChild<ViewerWindow*>();
+    QVERIFY(viewer->isWindow() && viewer->isVisible());
+    QVERIFY(viewer->windowTitle().startsWith("board.csv"));
+    QCOMPARE(child<QLineEdit>(viewer, "records_le")->text(), "3");
+    QCOMPARE(child<QLineEdit>(viewer, "index_miss_le")->text(), "1");
+    QCOMPARE(child<QLabel>(viewer, "note_l")->isVisibleTo(viewer), !timed);
+    const History& history = viewer->recording().history();
+    const qint64 first = QDateTime::fromString(times[0], Qt::ISODateWithMs).toMSecsSinceEpoch();
+    const qint64 apart[] = {0, timed ? 11 : 2, timed ? 21 : 3}; // one frame: 1.65 ms
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(history.timeAt(i) - history.timeAt(0), apart[i]);
+        QCOMPARE(history.valueAt(i, 0), shown[i].angle1 / 100.0);
+        QCOMPARE(history.valueAt(i, 5), double(shown[i].accel3));
+    }
+    QVERIFY(!timed || history.timeAt(0) == first);
+    // The yaw chart draws the three values over the recording's span.
+    QCustomPlot* plot = child<Plotter>(viewer, "yaw_plotter")->customPlot();
+    QTRY_VERIFY(plot->graph(1)->dataCount() >= 3);
+    bool found = false;
+    const QCPRange values = plot->graph(1)->getValueRange(found);
+    QVERIFY(found && values.lower == -0.01 && values.upper == 179.99);
+    QVERIFY(plot->xAxis->range().contains(history.timeAt(1) / 1000.0));
+}
+
+void TestWindow::viewerRefusesABadFile()
+{
+    QByteArray csv = RecordCsv::Header;
+    RecordCsv::appendRow(csv, {}, {1, 100, -200, 0, 0, 0, 0});
+    QFile bad(home.path() + "/bad.csv");
+    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(csv + "2,x\n") > 0);
+    bad.close();
+    const QString line = bad.fileName() + ":3: the row has 2 fields, expected 11";
+
+    makeWindow();
+    QDir().mkpath(recordings());
+    QString refusal;
+    openThroughDialog(bad.fileName(), refusal);
+    QVERIFY2(refusal.endsWith("\n" + line), qPrintable(refusal));
+    QVERIFY(!window->findChild<ViewerWindow*>());
+    QTRY_VERIFY(child<QPushButton>(window.get(), "open_pb")->isEnabled());
+
+    QProcess monitor;
+    monitor.start(IMU_MONITOR_PATH, {bad.fileName()});
+    QVERIFY(monitor.waitForFinished(10000));
+    QCOMPARE(monitor.exitCode(), 2);
+    QCOMPARE(QString(monitor.readAllStandardError()), "imu-monitor: " + line + '\n');
+}
+
+// Over 4 MB: rows across the pieces the file is read in, and a last row cut
+// off by a crash.
+void TestWindow::viewerReadsPastPiecesAndACutOffRow()
+{
+    constexpr int Rows = 80000;
+    const qint64 start = QDateTime::fromString("2026-12-08T12:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch();
+    QByteArray csv = RecordCsv::Header;
+    for (int i = 0; i <= Rows; ++i) {
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(start + i * 2, Qt::UTC);
+        RecordCsv::appendRow(csv, when.toString(Qt::ISODateWithMs).toLatin1(), {quint8(i), qint16(i % 30000), 0, 0, 0, 0, 0});
+    }
+    csv.chop(9);
+    QFile file(home.path() + "/long.csv");
+    QVERIFY(csv.size() > 5 << 20 && file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+    QString error;
+    const auto loaded = LoadedRecording::load(file.fileName(), error);
+    QVERIFY2(loaded, qPrintable(error));
+    QCOMPARE(loaded->history().size(), qint64(Rows));
+    QCOMPARE(loaded->indexMisses(), 0u);
+    QCOMPARE(loaded->history().timeAt(Rows - 1), start + (Rows - 1) * 2);
+    QCOMPARE(loaded->history().valueAt(Rows - 1, 0), (Rows - 1) % 30000 / 100.0);
+    QVERIFY2(loaded->cutOffText().startsWith(file.fileName() + ":80002: the last row is cut off"), qPrintable(loaded->cutOffText()));
 }
 
 // QTEST_MAIN, with the monitor's high-DPI setting before the application

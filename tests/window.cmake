@@ -3,6 +3,9 @@
 # list, the console and the serial link over a pseudo-terminal.
 imu_add_test(tst_plotter SOURCES tst_plotter.cpp LIBS imu_window TIMEOUT 120)
 imu_add_test(tst_window SOURCES tst_window.cpp LIBS imu_window imu_pty TIMEOUT 180)
+# A recording opened from the command line.
+target_compile_definitions(tst_window PRIVATE IMU_MONITOR_PATH="$<TARGET_FILE:imu-monitor>")
+add_dependencies(tst_window imu-monitor)
 imu_add_test(tst_consolelayout SOURCES tst_consolelayout.cpp LIBS imu_window TIMEOUT 60)
 imu_add_test(tst_consoleclock SOURCES tst_consoleclock.cpp LIBS imu_window TIMEOUT 60)
 

@@ -16,7 +16,7 @@
 //   bench_window recording SECONDS   CPU share at the link's rate without and
 //                                    with a recording (to a file in a temporary
 //                                    home's Documents), SECONDS each in turns,
-//                                    after a warm-up
+//                                    after a warm-up, and what syncing it costs
 //   bench_window linkwatch           what watching the link adds to a record
 //   bench_window history SECONDS     an hour of history: bytes per record kept,
 //                                    the six charts' redraw looking back at 8 s,
@@ -24,15 +24,20 @@
 //                                    at the link's rate with the history's
 //                                    statistics and read-outs drawn and without,
 //                                    SECONDS each in turns
+//   bench_window hour FILE           writes an hour's recording at the link's rate
+//   bench_window viewer FILE         opens it as imu-monitor FILE does: the time
+//                                    to read it and to show it, and peak RSS
 #include "chartgroup.h"
 #include "frameencoder.h"
 #include "highdpi.h"
 #include "history.h"
 #include "hostclock.h"
 #include "linkwatch.h"
+#include "loadedrecording.h"
 #include "plotter.h"
 #include "pseudoterminal.h"
 #include "recordcsv.h"
+#include "viewerwindow.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -45,10 +50,12 @@
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -396,6 +403,39 @@ int longrun(Bench& bench, qint64 total, int seconds)
     return 0;
 }
 
+// What the writer's sync once a second costs: a second's rows at the link's
+// rate written, then fdatasync, on the disk the recordings go to.
+void syncCost(const QString& folder, QByteArray& text)
+{
+    constexpr int Seconds = 20;
+    HostClock clock;
+    QFile sink(folder + "/synced.csv");
+    if (!sink.open(QIODevice::WriteOnly))
+        return;
+    const qint64 rowsPerSecond = qint64(LinkRecordsPerSecond);
+    double wallSum = 0, wallMax = 0;
+    const double cpu0 = cpuSeconds();
+    for (int second = 0; second < Seconds; ++second) {
+        text.clear();
+        for (qint64 i = 0; i < rowsPerSecond; ++i)
+            RecordCsv::appendRow(text, clock.at(second * 1000 + i), record(i));
+        sink.write(text);
+        sink.flush();
+        QElapsedTimer wall;
+        wall.start();
+        ::fdatasync(sink.handle());
+        const double ms = wall.nsecsElapsed() / 1e6;
+        wallSum += ms;
+        wallMax = std::max(wallMax, ms);
+        QThread::msleep(100); // the disk left alone a while, as between two syncs
+    }
+    std::printf("%-58s %8.2f ms mean, %.2f ms max (%lld KiB a second)\n",
+                "recording: fdatasync of a second's rows, wall", wallSum / Seconds, wallMax,
+                qint64(text.size() / 1024));
+    std::printf("%-58s %8.2f %% of one core (rows made, written, synced)\n",
+                "recording: CPU of writing and syncing at the link's rate", (cpuSeconds() - cpu0) / Seconds * 100.0);
+}
+
 int recording(Bench& bench, int seconds)
 {
     // The console and the charts full, as in any run longer than a few seconds.
@@ -458,6 +498,62 @@ int recording(Bench& bench, int seconds)
     const double perRow = (cpuSeconds() - cpu0) / Rows;
     std::printf("%-58s %8.2f us CPU (%.2f %% of one core at the link's rate)\n",
                 "recording: cost per row, made and written", perRow * 1e6, perRow * LinkRecordsPerSecond * 100.0);
+    syncCost(folder, text);
+    return 0;
+}
+
+// An hour's recording at the link's rate, with host_time, as Record writes it.
+int writeHour(const QString& path)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    const qint64 rows = qint64(3600 * LinkRecordsPerSecond);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 3600 * 1000;
+    HostClock clock;
+    QByteArray text = RecordCsv::Header;
+    for (qint64 n = 0; n < rows; ++n) {
+        RecordCsv::appendRow(text, clock.at(start + qint64(double(n) * 1000.0 / LinkRecordsPerSecond)), record(n));
+        if (text.size() > (1 << 20)) {
+            out.write(text);
+            text.clear();
+        }
+    }
+    out.write(text);
+    std::printf("%-58s %8lld rows, %.1f MiB\n", "viewer: an hour's recording", rows, out.size() / 1048576.0);
+    return 0;
+}
+
+// What imu-monitor FILE does, timed: the file read into the viewer's store,
+// then the viewer made, shown and drawn once.
+int openInViewer(const QString& path, int argc, char** argv)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    std::unique_ptr<LoadedRecording> recording = LoadedRecording::load(path, error);
+    if (!recording) {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double readSeconds = clock.nsecsElapsed() / 1e9;
+    const qint64 records = recording->history().size();
+    const double rssRead = rssMiB();
+    QApplication app(argc, argv);
+    ViewerWindow viewer(std::move(recording));
+    viewer.show();
+    QCoreApplication::processEvents();
+    viewer.grab();
+    const double shownSeconds = clock.nsecsElapsed() / 1e9;
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("%-58s %8.2f s (%lld records)\n", "viewer: the hour read", readSeconds, records);
+    std::printf("%-58s %8.2f s (target <= 3)\n", "viewer: the hour read, shown and drawn", shownSeconds);
+    std::printf("%-58s %8.1f MiB\n", "viewer: RSS once read", rssRead);
+    std::printf("%-58s %8.1f MiB (target <= 250 MB, %.1f MiB)\n", "viewer: peak RSS of the process",
+                usage.ru_maxrss / 1024.0, 250e6 / 1048576.0);
     return 0;
 }
 
@@ -670,6 +766,10 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return linkWatch();
     }
+    if (mode == "hour" && argc > 2)
+        return writeHour(argv[2]);
+    if (mode == "viewer" && argc > 2)
+        return openInViewer(argv[2], argc, argv);
 
     // The board first: fork before the application object starts any thread.
     PseudoTerminal pty;
@@ -708,7 +808,8 @@ int main(int argc, char** argv)
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
-                                 " | recording SECONDS | linkwatch | history SECONDS\n");
+                                 " | recording SECONDS | linkwatch | history SECONDS | hour FILE"
+                                 " | viewer FILE\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

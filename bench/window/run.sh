@@ -8,7 +8,8 @@
 # high-density screen costs; and shown on the two real window systems, X
 # (Xvfb) and Wayland (a headless Weston), in turns, with the ratio of the
 # two. Then the CPU share at the link's rate without and with a recording,
-# and an hour of history: its bytes, the redraw looking back, the live cost.
+# an hour of history (its bytes, the redraw looking back, the live cost),
+# and an hour's recording opened in the viewer.
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -57,3 +58,9 @@ awk -v x="$x_shares" -v w="$wayland_shares" 'BEGIN {
 "$bin" longrun "$records" "$seconds"
 "$bin" recording "$seconds"
 "$bin" history "$seconds"
+
+# An hour's recording opened in the viewer, in a process of its own.
+hour=$(mktemp -d)
+trap 'rm -rf "$hour"' EXIT
+"$bin" hour "$hour/hour.csv"
+"$bin" viewer "$hour/hour.csv"

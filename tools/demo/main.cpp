@@ -49,7 +49,10 @@ int main(int argc, char* argv[])
         "List a replay of <file> first instead: a recording (CSV) or a raw capture, as imu-sim --replay "
         "plays it. Reset IMU plays it again from the start.",
         "file");
+    const QCommandLineOption recordOption(
+        "record", "Start recording at start, as if Record were clicked (into Documents/Telvorin IMU).");
     options.addOption(connectOption);
+    options.addOption(recordOption);
     options.addOption(replayOption);
     options.addHelpOption();
     options.process(*app);
@@ -82,6 +85,8 @@ int main(int argc, char* argv[])
                     connectButton->click();
             });
         }
+        if (options.isSet(recordOption))
+            window.findChild<QPushButton*>("record_pb")->click();
         exitCode = QApplication::exec();
     }
     // The board goes with the window.

@@ -440,6 +440,8 @@ int main(int argc, char* argv[])
             logLine(recording.errorText().toLocal8Bit());
             return 2;
         }
+        if (!recording.cutOffText().isEmpty())
+            logLine(recording.cutOffText().toLocal8Bit());
         const QString unfit = optionUnfitForCapture(options);
         if (recording.kind() == ReplayFile::Kind::Capture && !unfit.isEmpty()) {
             std::fprintf(stderr,

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#ifndef LOADEDRECORDING_H
+#define LOADEDRECORDING_H
+
+#include <QString>
+
+#include <memory>
+
+class History;
+
+// A recording read whole into a History for the viewer, with what its rows
+// say beyond their values. Read with the replay's reader, so a file the
+// viewer refuses is refused by imu-sim --replay in the same words.
+class LoadedRecording
+{
+public:
+    // The link's full rate: 115200 baud, ten bit times a byte, 19-byte frames.
+    static constexpr double FramePeriodMs = 1000.0 * 10 * 19 / 115200;
+
+    // Null on a file that is no recording (a raw capture included: it is
+    // decoded first); error is then the reader's one line, FILE:LINE: what.
+    static std::unique_ptr<LoadedRecording> load(const QString& path, QString& error);
+    ~LoadedRecording();
+
+    QString path() const { return filePath; }
+    const History& history() const { return *records; }
+    // Breaks in the frame index from one row to the next, counted as the
+    // live window counts them.
+    quint32 indexMisses() const { return misses; }
+    // Rows without host_time (a capture decoded later) are placed one frame
+    // period apart, from midnight local time, so the time axis reads the
+    // time since the first row.
+    bool isTimed() const { return timed; }
+    // The reader's line when the last row was cut off and left out, else empty.
+    QString cutOffText() const { return cutOff; }
+
+private:
+    LoadedRecording();
+
+    QString filePath;
+    std::unique_ptr<History> records;
+    quint32 misses = 0;
+    bool timed = true;
+    QString cutOff;
+};
+
+#endif // LOADEDRECORDING_H

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "viewerwindow.h"
+
+#include "chartgroup.h"
+#include "history.h"
+#include "loadedrecording.h"
+#include "plotter.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QVBoxLayout>
+
+namespace {
+
+// The live window's chart size, so both look alike side by side.
+constexpr int ChartWidth = 400;
+constexpr int ChartHeight = 200;
+constexpr int CounterWidth = 113;
+
+QString timeOfDay(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
+QString duration(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QLineEdit* counter(const QString& objectName, qint64 value, QWidget* parent)
+{
+    auto* field = new QLineEdit(QString::number(value), parent);
+    field->setObjectName(objectName);
+    field->setReadOnly(true);
+    field->setFixedWidth(CounterWidth);
+    return field;
+}
+
+} // namespace
+
+ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , loaded(std::move(recording))
+{
+    const History& history = loaded->history();
+    const QString name = QFileInfo(loaded->path()).fileName();
+    setWindowTitle(QStringLiteral("%1 – Telvorin IMU").arg(name));
+    setWindowFilePath(loaded->path());
+
+    auto* layout = new QVBoxLayout(this);
+    auto* counters = new QHBoxLayout;
+    layout->addLayout(counters);
+    const qint64 spanMs = history.lastTime() - history.firstTime();
+    auto* span = new QLabel(loaded->isTimed()
+                                ? QStringLiteral("%1 to %2 (%3)")
+                                      .arg(timeOfDay(history.firstTime()), timeOfDay(history.lastTime()),
+                                           duration(spanMs))
+                                : QStringLiteral("%1 long").arg(duration(spanMs)),
+                            this);
+    span->setObjectName(QStringLiteral("span_l"));
+    span->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    counters->addWidget(span, 1);
+    counters->addWidget(new QLabel(QStringLiteral("Records:"), this));
+    counters->addWidget(counter(QStringLiteral("records_le"), history.size(), this));
+    counters->addSpacing(12);
+    counters->addWidget(new QLabel(QStringLiteral("# of index misses:"), this));
+    counters->addWidget(counter(QStringLiteral("index_miss_le"), loaded->indexMisses(), this));
+
+    // What the charts cannot show by themselves: times that are not the
+    // host's, and rows left out.
+    QStringList notes;
+    if (!loaded->isTimed())
+        notes << QStringLiteral("No host_time in this file (a decoded capture): its rows are placed one frame "
+                                "period of the link's full rate (%1 ms) apart, and the clock reads the time "
+                                "since the first row.")
+                     .arg(LoadedRecording::FramePeriodMs, 0, 'f', 2);
+    if (!loaded->cutOffText().isEmpty())
+        notes << loaded->cutOffText();
+    auto* note = new QLabel(notes.join(QLatin1Char('\n')), this);
+    note->setObjectName(QStringLiteral("note_l"));
+    note->setWordWrap(true);
+    note->setStyleSheet(QStringLiteral("QLabel { color: #a04000; }"));
+    note->setVisible(!notes.isEmpty());
+    layout->addWidget(note);
+
+    struct ChartText
+    {
+        const char* objectName;
+        const char* title;
+        const char* unit;
+    };
+    // The live window's charts, in the history's channel order.
+    static const ChartText texts[] = {
+        {"yaw_plotter", "Yaw", "Degree"},
+        {"pitch_plotter", "Pitch", "Degree"},
+        {"roll_plotter", "Roll", "Degree"},
+        {"x_acc_plotter", "X acceleration", "mg"},
+        {"y_acc_plotter", "Y acceleration", "mg"},
+        {"z_acc_plotter", "Z acceleration", "mg"},
+    };
+    auto* grid = new QGridLayout;
+    layout->addLayout(grid);
+    QList<Plotter*> plotters;
+    for (int channel = 0; channel < History::Channels; ++channel) {
+        auto* chart = new Plotter(this);
+        chart->setObjectName(QLatin1String(texts[channel].objectName));
+        chart->setTittle(QLatin1String(texts[channel].title));
+        chart->setLabels(QStringLiteral("Time"), QLatin1String(texts[channel].unit));
+        // A chart draws at its one size, the live window's.
+        chart->setFixedSize(ChartWidth, ChartHeight);
+        grid->addWidget(chart, channel / 3, channel % 3);
+        plotters << chart;
+    }
+    charts = new ChartGroup(plotters, &history, this);
+
+    auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
+    hint->setEnabled(false);
+    layout->addWidget(hint);
+    layout->addStretch(1);
+}
+
+ViewerWindow::~ViewerWindow()
+{
+    // The group reads the history, which goes before the children would.
+    delete charts;
+}
