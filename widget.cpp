@@ -2,6 +2,7 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "attitudewindow.h"
 #include "consolelayout.h"
 #include "portlink.h"
 #include "recorder.h"
@@ -105,6 +106,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
             Qt::DirectConnection);
 
     setUpRecording();
+    setUpAttitude();
 }
 
 Widget::~Widget()
@@ -249,6 +251,7 @@ void Widget::updateData(UART_RCV& data)
     ui->x_acc_plotter->addPoint(data.accel1);
     ui->y_acc_plotter->addPoint(data.accel2);
     ui->z_acc_plotter->addPoint(data.accel3);
+    attitude->showRecord(data);
 }
 
 void Widget::showCount(QLineEdit* field, uint count)
@@ -292,6 +295,12 @@ void Widget::setUpRecording()
 {
     recorder = new Recorder(ui->record_pb, this);
     connect(recorder, &Recorder::logged, this, [this](const QString& line) { printToConsole(line); });
+}
+
+void Widget::setUpAttitude()
+{
+    // Its own window, drawn on this window's tick.
+    attitude = new AttitudeWindow(ui->attitude_pb, redrawTick, this);
 }
 
 void Widget::printToConsole(const QString& message)

@@ -37,6 +37,7 @@ class QLineEdit;
 class QTimer;
 class WindowExposure;
 class Recorder;
+class AttitudeWindow;
 
 class Widget : public QWidget
 {
@@ -76,6 +77,7 @@ private:
     void sendReset();
     void closePort();
     void setUpRecording();
+    void setUpAttitude();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -102,6 +104,7 @@ private:
     bool consoleWrittenLastTick = false;
     bool followingNewest = true;
     Recorder* recorder = nullptr;
+    AttitudeWindow* attitude = nullptr;
 };
 
 #endif // WIDGET_H
