@@ -41,6 +41,16 @@ constexpr double HeadingScaleSpanDegrees = 120.0;
 constexpr QRgb AxisColours[3] = {0xd62728, 0x1e9e3a, 0x1f6fd1};
 const QColor AccelColour(0x8e, 0x3c, 0xc8);
 const QColor PanelColour(255, 255, 255, 215);
+const QColor ScaleColour(0x26, 0x2b, 0x33, 225);
+constexpr double PanelPaddingLines = 0.35;
+
+struct PanelRow
+{
+    QString label;
+    QRgb colour;
+};
+const PanelRow AngleRows[3] = {{"Yaw", 0x20242a}, {"Pitch", 0x20242a}, {"Roll", 0x20242a}};
+const PanelRow AccelRows[3] = {{"a X", AxisColours[0]}, {"a Y", AxisColours[1]}, {"a Z", AxisColours[2]}};
 const QColor TextColour(0x20, 0x24, 0x2a);
 
 Vector3 scaled(const Vector3& v, double k)
@@ -131,6 +141,9 @@ struct AttitudeView::Layout
     QSize size;
     qreal pixelRatio = 1;
     QRectF headingScale;
+    // The numbers: the angles at the left, the accelerations at the right.
+    QRectF anglePanel;
+    QRectF accelPanel;
     QPointF centre;
     double pixelsPerUnit = 1;
 
@@ -181,6 +194,21 @@ AttitudeView::Layout AttitudeView::layout() const
     frame.pixelRatio = devicePixelRatioF();
     const double scaleHeight = fontMetrics().height() * 1.9;
     frame.headingScale = QRectF(width() * 0.14, 4, width() * 0.72, scaleHeight);
+    // Panels as wide as their widest possible text, so they never move.
+    const QFontMetricsF metrics(font());
+    const double line = metrics.height();
+    const double pad = line * PanelPaddingLines;
+    auto panelWidth = [&](const PanelRow (&rows)[3], const QString& widest) {
+        double labels = 0;
+        for (const PanelRow& row : rows)
+            labels = qMax(labels, metrics.horizontalAdvance(row.label));
+        return labels + line + metrics.horizontalAdvance(widest) + 2 * pad;
+    };
+    const double panelTop = frame.headingScale.bottom() + 6;
+    const double panelHeight = 3 * line + 2 * pad;
+    frame.anglePanel = QRectF(6, panelTop, panelWidth(AngleRows, "-327.68\u00b0"), panelHeight);
+    const double accelWidth = panelWidth(AccelRows, "-32768 mg");
+    frame.accelPanel = QRectF(width() - 6 - accelWidth, panelTop, accelWidth, panelHeight);
     const double top = frame.headingScale.bottom();
     const double room = qMax(1.0, height() - top);
     const QRectF scene = sceneBounds();
@@ -246,6 +274,24 @@ const QPixmap& AttitudeView::background(const Layout& frame)
         p.setPen(d % 90 == 0 ? QColor(0x20, 0x1c, 0x14) : QColor(0x4a, 0x42, 0x32));
         p.drawText(QPointF(at.x() - tw / 2, at.y() + metrics.ascent() / 2 - 1), label);
         p.setPen(QPen(QColor(0x3a, 0x34, 0x28), 1.4));
+    }
+
+    // The boxes of the heading scale and of the numbers, with the names.
+    p.setPen(Qt::NoPen);
+    p.setBrush(ScaleColour);
+    p.drawRoundedRect(frame.headingScale, 4, 4);
+    p.setFont(font());
+    const QFontMetricsF plain(font());
+    const double pad = plain.height() * PanelPaddingLines;
+    for (const auto& panel : {std::make_pair(frame.anglePanel, AngleRows), {frame.accelPanel, AccelRows}}) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(PanelColour);
+        p.drawRoundedRect(panel.first, 4, 4);
+        for (int i = 0; i < 3; ++i) {
+            p.setPen(QColor(panel.second[i].colour));
+            p.drawText(QPointF(panel.first.left() + pad, panel.first.top() + pad + i * plain.height() + plain.ascent()),
+                       panel.second[i].label);
+        }
     }
 
     // Straight up from the board's centre: at rest the acceleration arrow
@@ -418,9 +464,6 @@ void AttitudeView::paintHeadingScale(QPainter& painter, const Layout& frame) con
     // A tape of the compass that turns with the yaw under a fixed pointer,
     // as on a heading indicator.
     const QRectF tape = frame.headingScale;
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x26, 0x2b, 0x33, 225));
-    painter.drawRoundedRect(tape, 4, 4);
 
     const double heading = shown.yaw / 100.0;
     const double perDegree = tape.width() / HeadingScaleSpanDegrees;
@@ -450,58 +493,39 @@ void AttitudeView::paintNumbers(QPainter& painter, const Layout& frame) const
 {
     const QFontMetricsF metrics(font());
     painter.setFont(font());
-    const double line = metrics.height();
-    const double pad = line * 0.35;
-    const double top = frame.headingScale.bottom() + 6;
+    painter.setPen(TextColour);
+    const double pad = metrics.height() * PanelPaddingLines;
+    auto values = [&](const QRectF& panel, const QString (&texts)[3]) {
+        for (int i = 0; i < 3; ++i)
+            painter.drawText(QPointF(panel.right() - pad - metrics.horizontalAdvance(texts[i]),
+                                     panel.top() + pad + i * metrics.height() + metrics.ascent()),
+                             texts[i]);
+    };
 
-    if (!valuesKnown) {
-        const QString text = QStringLiteral("No data");
-        QFont big = font();
-        big.setPointSizeF(big.pointSizeF() * 1.4);
-        big.setBold(true);
-        const QFontMetricsF bigMetrics(big);
-        const QRectF box(0, 0, bigMetrics.horizontalAdvance(text) + 4 * pad, bigMetrics.height() + 2 * pad);
-        const QRectF at = box.translated(frame.size.width() / 2.0 - box.width() / 2, top);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(PanelColour);
-        painter.drawRoundedRect(at, 4, 4);
-        painter.setFont(big);
-        painter.setPen(TextColour);
-        painter.drawText(at, Qt::AlignCenter, text);
+    if (valuesKnown) {
+        const QString degree = QStringLiteral("\u00b0");
+        const QString mg = QStringLiteral(" mg");
+        values(frame.anglePanel, {RecordFormat::degrees(shown.yaw) + degree, RecordFormat::degrees(shown.pitch) + degree,
+                                  RecordFormat::degrees(shown.roll) + degree});
+        values(frame.accelPanel, {QString::number(shown.x) + mg, QString::number(shown.y) + mg,
+                                  QString::number(shown.z) + mg});
         return;
     }
 
-    // Label and value in columns, values right-aligned as in the console.
-    auto panel = [&](const QPointF& corner, bool fromRight, const QVector<QPair<QString, QString>>& rows,
-                     const QVector<QColor>& colours) {
-        double labelWidth = 0, valueWidth = 0;
-        for (const auto& row : rows) {
-            labelWidth = qMax(labelWidth, metrics.horizontalAdvance(row.first));
-            valueWidth = qMax(valueWidth, metrics.horizontalAdvance(row.second));
-        }
-        const double width = labelWidth + valueWidth + line + 2 * pad;
-        QRectF box(corner.x() - (fromRight ? width : 0), corner.y(), width, rows.size() * line + 2 * pad);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(PanelColour);
-        painter.drawRoundedRect(box, 4, 4);
-        for (int i = 0; i < rows.size(); ++i) {
-            const double baseline = box.top() + pad + i * line + metrics.ascent();
-            painter.setPen(colours.value(i, TextColour));
-            painter.drawText(QPointF(box.left() + pad, baseline), rows[i].first);
-            painter.setPen(TextColour);
-            painter.drawText(QPointF(box.right() - pad - metrics.horizontalAdvance(rows[i].second), baseline),
-                             rows[i].second);
-        }
-    };
-    const QString degree = QStringLiteral("\u00b0");
-    panel(QPointF(6, top), false,
-          {{"Yaw", RecordFormat::degrees(shown.yaw) + degree},
-           {"Pitch", RecordFormat::degrees(shown.pitch) + degree},
-           {"Roll", RecordFormat::degrees(shown.roll) + degree}},
-          {});
-    panel(QPointF(frame.size.width() - 6, top), true,
-          {{"a X", QString::number(shown.x) + " mg"},
-           {"a Y", QString::number(shown.y) + " mg"},
-           {"a Z", QString::number(shown.z) + " mg"}},
-          {QColor(AxisColours[0]), QColor(AxisColours[1]), QColor(AxisColours[2])});
+    const QString dash = QStringLiteral("\u2013");
+    values(frame.anglePanel, {dash, dash, dash});
+    values(frame.accelPanel, {dash, dash, dash});
+    const QString text = QStringLiteral("No data");
+    QFont big = font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    big.setBold(true);
+    const QFontMetricsF bigMetrics(big);
+    QRectF box(0, 0, bigMetrics.horizontalAdvance(text) + 4 * pad, bigMetrics.height() + 2 * pad);
+    box.moveCenter(QPointF(frame.size.width() / 2.0, frame.anglePanel.bottom() + box.height()));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(PanelColour);
+    painter.drawRoundedRect(box, 4, 4);
+    painter.setFont(big);
+    painter.setPen(TextColour);
+    painter.drawText(box, Qt::AlignCenter, text);
 }

@@ -7,7 +7,8 @@
 # shown at a device-pixel ratio of 2 (QT_SCALE_FACTOR=2), what a
 # high-density screen costs; and shown on the two real window systems, X
 # (Xvfb) and Wayland (a headless Weston), in turns, with the ratio of the
-# two. Then the CPU share at the link's rate without and with a recording.
+# two. Then the CPU share at the link's rate without and with a recording,
+# and closed and open attitude window (at 1x and 2x).
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -54,3 +55,5 @@ awk -v x="$x_shares" -v w="$wayland_shares" 'BEGIN {
 
 "$bin" longrun "$records" "$seconds"
 "$bin" recording "$seconds"
+"$bin" attitude "$seconds"
+QT_SCALE_FACTOR=2 "$bin" attitude "$seconds"
