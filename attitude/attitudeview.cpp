@@ -113,6 +113,53 @@ QString compassLabel(int degrees)
     }
 }
 
+// Arrows of the body axes and of the acceleration, each from the centre.
+struct Arrow
+{
+    Vector3 tip;
+    QColor colour;
+    QString label;
+    bool dashed;
+};
+
+// What moves, in the world: the board's corners, the arrows and the
+// heading's mark on the compass.
+struct Pose
+{
+    std::array<Vector3, 8> corners;
+    QVector<Arrow> arrows;
+    std::array<Vector3, 3> headingMark;
+};
+
+Pose poseOf(const AttitudeValues& v, bool withAcceleration)
+{
+    const Matrix3 r = bodyToWorld(v.yaw / 100.0, v.pitch / 100.0, v.roll / 100.0);
+    Pose pose;
+    for (int i = 0; i < 8; ++i)
+        pose.corners[i] = r * Vector3 {i & 1 ? HalfLength : -HalfLength, i & 2 ? HalfWidth : -HalfWidth,
+                                       i & 4 ? HalfThickness : -HalfThickness};
+    for (int axis = 0; axis < 3; ++axis) {
+        Vector3 unit;
+        (axis == 0 ? unit.x : axis == 1 ? unit.y : unit.z) = AxisLength[axis];
+        pose.arrows.append({r * unit, QColor(AxisColours[axis]), QString(QChar('X' + axis)), false});
+    }
+    if (withAcceleration) {
+        const Vector3 force = r * Vector3 {v.x / 1000.0, v.y / 1000.0, v.z / 1000.0};
+        const double length = std::sqrt(dot(force, force)) * AccelLengthPerG;
+        const double k = length > AccelMaxLength ? AccelMaxLength / length : 1.0;
+        pose.arrows.append({scaled(force, AccelLengthPerG * k), AccelColour, QStringLiteral("a"), k < 1.0});
+    }
+    const double yaw = v.yaw / 100.0 * Pi / 180;
+    const Vector3 along {std::cos(yaw), std::sin(yaw), 0};
+    const Vector3 across {-along.y, along.x, 0};
+    auto onRing = [&](double radial, double side) {
+        return ground(radial * along.x + side * across.x, radial * along.y + side * across.y);
+    };
+    pose.headingMark = {onRing(CompassRadius + 0.03, 0), onRing(CompassRadius + CompassMarkReach, -0.22),
+                        onRing(CompassRadius + CompassMarkReach, 0.22)};
+    return pose;
+}
+
 // The part of the world the picture frames, in the projection's units: the
 // sky a little above the horizon down to the near edge of the compass.
 const QRectF& sceneBounds()
@@ -159,6 +206,13 @@ AttitudeView::AttitudeView(QWidget* parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(220, 200);
+    // Numbers, compass points and axis names: short Latin text that looks the
+    // same without kerning and shaping, which would otherwise cost more than
+    // the rest of a frame's text.
+    QFont plain = font();
+    plain.setKerning(false);
+    plain.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(plain);
 }
 
 QSize AttitudeView::sizeHint() const
@@ -184,7 +238,32 @@ void AttitudeView::redrawIfChanged()
     const QWindow* handle = window()->windowHandle();
     if (handle && !handle->isExposed())
         return;
-    update();
+    if (drawnWithValues)
+        update(drawnArea | changingArea(layout()));
+    else
+        update();
+}
+
+QRegion AttitudeView::changingArea(const Layout& frame) const
+{
+    const Pose pose = poseOf(shown, valuesKnown);
+    // The board with its shadow and arrows, and room around them for the
+    // arrow heads and the labels beyond the tips.
+    QPolygonF board;
+    board << frame.toPixels({});
+    for (const Vector3& corner : pose.corners)
+        board << frame.toPixels(corner) << frame.toPixels(ground(corner.x, corner.y));
+    for (const Arrow& arrow : pose.arrows)
+        board << frame.toPixels(arrow.tip);
+    const int margin = int(std::ceil(fontMetrics().height() * 1.6)) + 4;
+    QRegion area(board.boundingRect().toAlignedRect().adjusted(-margin, -margin, margin, margin));
+    QPolygonF mark;
+    for (const Vector3& p : pose.headingMark)
+        mark << frame.toPixels(p);
+    area |= mark.boundingRect().toAlignedRect().adjusted(-2, -2, 2, 2);
+    for (const QRectF& r : {frame.headingScale, frame.anglePanel, frame.accelPanel})
+        area |= r.toAlignedRect();
+    return area;
 }
 
 AttitudeView::Layout AttitudeView::layout() const
@@ -305,6 +384,8 @@ void AttitudeView::paintEvent(QPaintEvent*)
 {
     changed = false;
     const Layout frame = layout();
+    drawnArea = changingArea(frame);
+    drawnWithValues = valuesKnown;
     QPainter painter(this);
     painter.drawPixmap(0, 0, background(frame));
     painter.setRenderHint(QPainter::Antialiasing);
@@ -319,55 +400,33 @@ void AttitudeView::paintBoard(QPainter& painter, const Layout& frame) const
     const Vector3 camera = cameraPosition();
     const double centreDepth = project({}).depth;
 
+    const Pose pose = poseOf(shown, valuesKnown);
+
     // The shadow straight below, so height and tilt read against the grid.
     QVector<QPointF> footprint;
-    for (int i = 0; i < 8; ++i) {
-        const Vector3 corner = r * Vector3 {i & 1 ? HalfLength : -HalfLength, i & 2 ? HalfWidth : -HalfWidth,
-                                            i & 4 ? HalfThickness : -HalfThickness};
+    for (const Vector3& corner : pose.corners)
         footprint.append(frame.toPixels(ground(corner.x, corner.y)));
-    }
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 55));
+    // A soft shade needs no smooth edge, and it is the largest area drawn.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawPolygon(convexHull(footprint));
+    painter.setRenderHint(QPainter::Antialiasing);
 
     // The heading on the compass: where the nose points.
-    const double yaw = shown.yaw / 100.0 * Pi / 180;
-    const Vector3 along {std::cos(yaw), std::sin(yaw), 0};
-    const Vector3 across {-along.y, along.x, 0};
-    auto onRing = [&](double radial, double side) {
-        return frame.toPixels(ground(radial * along.x + side * across.x, radial * along.y + side * across.y));
-    };
+    QPolygonF mark;
+    for (const Vector3& p : pose.headingMark)
+        mark << frame.toPixels(p);
     painter.setBrush(QColor(AxisColours[0]));
-    painter.drawPolygon(QPolygonF({onRing(CompassRadius + 0.03, 0), onRing(CompassRadius + CompassMarkReach, -0.22),
-                                   onRing(CompassRadius + CompassMarkReach, 0.22)}));
+    painter.drawPolygon(mark);
 
-    // Arrows of the body axes and of the acceleration, each from the centre.
-    struct Arrow
-    {
-        Vector3 tip;
-        QColor colour;
-        QString label;
-        bool dashed;
-    };
-    QVector<Arrow> arrows;
-    for (int axis = 0; axis < 3; ++axis) {
-        Vector3 unit;
-        (axis == 0 ? unit.x : axis == 1 ? unit.y : unit.z) = AxisLength[axis];
-        arrows.append({r * unit, QColor(AxisColours[axis]), QString(QChar('X' + axis)), false});
-    }
-    if (valuesKnown) {
-        const Vector3 force = r * Vector3 {shown.x / 1000.0, shown.y / 1000.0, shown.z / 1000.0};
-        const double length = std::sqrt(dot(force, force)) * AccelLengthPerG;
-        const double k = length > AccelMaxLength ? AccelMaxLength / length : 1.0;
-        arrows.append({scaled(force, AccelLengthPerG * k), AccelColour, QStringLiteral("a"), k < 1.0});
-    }
-
+    const QVector<Arrow>& arrows = pose.arrows;
     const double head = qBound(6.0, frame.pixelsPerUnit * 0.14, 16.0);
     auto drawArrow = [&](const Arrow& a) {
         const QPointF from = frame.toPixels({});
         const QPointF to = frame.toPixels(a.tip);
         painter.setPen(QPen(a.colour, qMax(2.0, frame.pixelsPerUnit * 0.035), a.dashed ? Qt::DashLine : Qt::SolidLine,
-                            Qt::RoundCap));
+                            Qt::FlatCap));
         painter.drawLine(from, to);
         const QPointF d = to - from;
         const double length = std::hypot(d.x(), d.y());
@@ -421,7 +480,10 @@ void AttitudeView::paintBoard(QPainter& painter, const Layout& frame) const
             outline << frame.toPixels(r * corner);
         }
         const double lit = 0.62 + 0.38 * qMax(0.0, dot(normal, light));
-        painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.0));
+        QPen edge(QColor(0x30, 0x30, 0x30), 1.0);
+        // Drawn as hairlines, a stroke the painter does not have to outline.
+        edge.setCosmetic(true);
+        painter.setPen(edge);
         painter.setBrush(QColor::fromRgbF(f.colour.redF() * lit, f.colour.greenF() * lit, f.colour.blueF() * lit));
         painter.drawPolygon(outline);
         if (f.normal.z < 0) {
@@ -472,15 +534,20 @@ void AttitudeView::paintHeadingScale(QPainter& painter, const Layout& frame) con
     painter.setFont(font());
     painter.save();
     painter.setClipRect(tape.adjusted(2, 0, -2, 0));
+    QPen tick(Qt::white, 1.0);
+    tick.setCosmetic(true);
+    painter.setPen(tick);
     for (int d = int(std::floor((heading - half) / 10.0)) * 10; d <= heading + half; d += 10) {
         const double x = tape.center().x() + (d - heading) * perDegree;
         const bool major = d % 30 == 0;
-        painter.setPen(QPen(Qt::white, 1.0));
         painter.drawLine(QPointF(x, tape.bottom() - (major ? 8 : 4)), QPointF(x, tape.bottom()));
         if (!major)
             continue;
+        // Whole labels only: a cut one reads as another number.
         const QString label = compassLabel(((d % 360) + 360) % 360);
-        painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2, tape.top() + metrics.ascent() + 2), label);
+        const double labelWidth = metrics.horizontalAdvance(label);
+        if (x - labelWidth / 2 >= tape.left() + 2 && x + labelWidth / 2 <= tape.right() - 2)
+            painter.drawText(QPointF(x - labelWidth / 2, tape.top() + metrics.ascent() + 2), label);
     }
     painter.restore();
     painter.setPen(Qt::NoPen);

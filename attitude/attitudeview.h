@@ -3,6 +3,7 @@
 #define ATTITUDEVIEW_H
 
 #include <QPixmap>
+#include <QRegion>
 #include <QWidget>
 
 // What the view shows: the displayed angles in hundredths of a degree and
@@ -53,6 +54,7 @@ private:
     struct Layout;
     Layout layout() const;
     const QPixmap& background(const Layout& frame);
+    QRegion changingArea(const Layout& frame) const;
     void paintBoard(QPainter& painter, const Layout& frame) const;
     void paintHeadingScale(QPainter& painter, const Layout& frame) const;
     void paintNumbers(QPainter& painter, const Layout& frame) const;
@@ -63,6 +65,10 @@ private:
     // The ground, the sky and the compass, which the camera never sees move:
     // drawn once per size.
     QPixmap backgroundCache;
+    // What the last paint drew over the background: a redraw repaints that
+    // and what the new values draw, no more.
+    QRegion drawnArea;
+    bool drawnWithValues = false;
 };
 
 #endif // ATTITUDEVIEW_H

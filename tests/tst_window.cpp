@@ -278,6 +278,8 @@ private slots:
     void attitudeWindowFollowsButton();
     void attitudeDrawsOnlyChanges_data();
     void attitudeDrawsOnlyChanges();
+    void attitudeRedrawLeavesNoTrace_data();
+    void attitudeRedrawLeavesNoTrace();
 };
 
 void TestWindow::initTestCase()
@@ -1388,6 +1390,44 @@ void TestWindow::attitudeDrawsOnlyChanges()
         QCOMPARE(counter.paints, 0);
     else
         QVERIFY2(counter.paints >= Ticks / 2 && counter.paints <= Ticks + 2, qPrintable(QString::number(counter.paints)));
+}
+
+void TestWindow::attitudeRedrawLeavesNoTrace_data()
+{
+    // From one pose to the next: yaw, pitch, roll, x, y, z each.
+    QTest::addColumn<QVector<int>>("from");
+    QTest::addColumn<QVector<int>>("to");
+    QTest::newRow("a small step") << QVector<int> {0, 0, 0, 0, 0, -1000} << QVector<int> {25, -13, 40, 3, -5, -998};
+    QTest::newRow("level to upside down") << QVector<int> {0, 0, 0, 0, 0, -1000}
+                                          << QVector<int> {-17000, 1200, 17900, 200, 100, 990};
+    QTest::newRow("gimbal lock to int16 extremes") << QVector<int> {9000, 9000, 0, 1000, 0, 0}
+                                                   << QVector<int> {-32768, -32768, 32767, -32768, 32767, -32768};
+    QTest::newRow("extremes back to level") << QVector<int> {-32768, 32767, -32768, 32767, -32768, 32767}
+                                            << QVector<int> {0, 0, 0, 0, 0, -1000};
+}
+
+void TestWindow::attitudeRedrawLeavesNoTrace()
+{
+    // Only what changes is redrawn; what is on the screen afterwards must be
+    // the picture of the new values alone, as if drawn afresh.
+    QFETCH(QVector<int>, from);
+    QFETCH(QVector<int>, to);
+    auto values = [](const QVector<int>& v) {
+        return AttitudeValues {qint16(v[0]), qint16(v[1]), qint16(v[2]), qint16(v[3]), qint16(v[4]), qint16(v[5])};
+    };
+    AttitudeView view;
+    view.resize(view.sizeHint());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const QVector<int>& pose : {from, to}) {
+        view.setValues(values(pose));
+        view.redrawIfChanged();
+        QTest::qWait(Plotter::RedrawPeriodMs);
+    }
+    const QImage onScreen = QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage();
+    if (onScreen.size() != view.size())
+        QSKIP("this platform does not give back a window's own pixels");
+    QCOMPARE(onScreen.convertToFormat(QImage::Format_RGB32), view.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 // QTEST_MAIN, with the monitor's high-DPI setting before the application
