@@ -6,7 +6,7 @@
 
 #include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
+#include <QEvent>
 #include <QWindow>
 
 #include <algorithm>
@@ -126,6 +126,7 @@ struct Arrow
 // heading's mark on the compass.
 struct Pose
 {
+    Matrix3 rotation;
     std::array<Vector3, 8> corners;
     QVector<Arrow> arrows;
     std::array<Vector3, 3> headingMark;
@@ -133,8 +134,9 @@ struct Pose
 
 Pose poseOf(const AttitudeValues& v, bool withAcceleration)
 {
-    const Matrix3 r = bodyToWorld(v.yaw / 100.0, v.pitch / 100.0, v.roll / 100.0);
     Pose pose;
+    pose.rotation = bodyToWorld(v.yaw / 100.0, v.pitch / 100.0, v.roll / 100.0);
+    const Matrix3& r = pose.rotation;
     for (int i = 0; i < 8; ++i)
         pose.corners[i] = r * Vector3 {i & 1 ? HalfLength : -HalfLength, i & 2 ? HalfWidth : -HalfWidth,
                                        i & 4 ? HalfThickness : -HalfThickness};
@@ -380,6 +382,14 @@ const QPixmap& AttitudeView::background(const Layout& frame)
     return backgroundCache;
 }
 
+void AttitudeView::changeEvent(QEvent* event)
+{
+    // The names in the background and the panels' widths follow the font.
+    if (event->type() == QEvent::FontChange)
+        backgroundCache = QPixmap();
+    QWidget::changeEvent(event);
+}
+
 void AttitudeView::paintEvent(QPaintEvent*)
 {
     changed = false;
@@ -396,11 +406,10 @@ void AttitudeView::paintEvent(QPaintEvent*)
 
 void AttitudeView::paintBoard(QPainter& painter, const Layout& frame) const
 {
-    const Matrix3 r = bodyToWorld(shown.yaw / 100.0, shown.pitch / 100.0, shown.roll / 100.0);
+    const Pose pose = poseOf(shown, valuesKnown);
+    const Matrix3& r = pose.rotation;
     const Vector3 camera = cameraPosition();
     const double centreDepth = project({}).depth;
-
-    const Pose pose = poseOf(shown, valuesKnown);
 
     // The shadow straight below, so height and tilt read against the grid.
     QVector<QPointF> footprint;
@@ -584,7 +593,10 @@ void AttitudeView::paintNumbers(QPainter& painter, const Layout& frame) const
     values(frame.accelPanel, {dash, dash, dash});
     const QString text = QStringLiteral("No data");
     QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
+    if (big.pointSizeF() > 0)
+        big.setPointSizeF(big.pointSizeF() * 1.4);
+    else
+        big.setPixelSize(qRound(big.pixelSize() * 1.4));
     big.setBold(true);
     const QFontMetricsF bigMetrics(big);
     QRectF box(0, 0, bigMetrics.horizontalAdvance(text) + 4 * pad, bigMetrics.height() + 2 * pad);

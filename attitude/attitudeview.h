@@ -48,6 +48,7 @@ public slots:
     void redrawIfChanged();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

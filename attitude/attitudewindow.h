@@ -23,8 +23,6 @@ public:
     // A displayed record (axes already mapped to the displayed ones).
     void showRecord(const UART_RCV& displayed);
 
-    AttitudeView* view() const { return attitudeView; }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
