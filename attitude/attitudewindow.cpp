@@ -33,5 +33,6 @@ void AttitudeWindow::showRecord(const UART_RCV& displayed)
 void AttitudeWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    button->setChecked(false);
+    if (button)
+        button->setChecked(false);
 }

@@ -2,6 +2,7 @@
 #ifndef ATTITUDEWINDOW_H
 #define ATTITUDEWINDOW_H
 
+#include <QPointer>
 #include <QWidget>
 
 #include "parser.h"
@@ -27,7 +28,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QAbstractButton* button;
+    // The monitor's form goes first when the monitor is destroyed.
+    QPointer<QAbstractButton> button;
     AttitudeView* attitudeView;
 };
 
