@@ -489,11 +489,17 @@ void AttitudeView::paintBoard(QPainter& painter, const Layout& frame) const
             outline << frame.toPixels(r * corner);
         }
         const double lit = 0.62 + 0.38 * qMax(0.0, dot(normal, light));
+        // Filled without smoothing, then edged with a smooth hairline that
+        // covers the steps: a third of the cost of a smooth fill.
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor::fromRgbF(f.colour.redF() * lit, f.colour.greenF() * lit, f.colour.blueF() * lit));
+        painter.drawPolygon(outline);
+        painter.setRenderHint(QPainter::Antialiasing);
         QPen edge(QColor(0x30, 0x30, 0x30), 1.0);
-        // Drawn as hairlines, a stroke the painter does not have to outline.
         edge.setCosmetic(true);
         painter.setPen(edge);
-        painter.setBrush(QColor::fromRgbF(f.colour.redF() * lit, f.colour.greenF() * lit, f.colour.blueF() * lit));
+        painter.setBrush(Qt::NoBrush);
         painter.drawPolygon(outline);
         if (f.normal.z < 0) {
             // An arrow printed on the top side, pointing to the nose.
