@@ -37,6 +37,8 @@ constexpr double CompassMarkReach = 0.45;
 constexpr double CompassLabelInset = 0.5;
 constexpr double GridHalfSpan = 2.0;
 constexpr double HeadingScaleSpanDegrees = 120.0;
+// What a redraw claims along an arrow: this many boxes, not one.
+constexpr int ArrowPieces = 4;
 
 constexpr QRgb AxisColours[3] = {0xd62728, 0x1e9e3a, 0x1f6fd1};
 const QColor AccelColour(0x8e, 0x3c, 0xc8);
@@ -249,23 +251,38 @@ void AttitudeView::redrawIfChanged()
 QRegion AttitudeView::changingArea(const Layout& frame) const
 {
     const Pose pose = poseOf(shown, valuesKnown);
-    // The board with its shadow and arrows, and room around them for the
-    // arrow heads and the labels beyond the tips.
-    QPolygonF board;
-    board << frame.toPixels({});
-    for (const Vector3& corner : pose.corners)
-        board << frame.toPixels(corner) << frame.toPixels(ground(corner.x, corner.y));
-    for (const Arrow& arrow : pose.arrows)
-        board << frame.toPixels(arrow.tip);
-    const int margin = int(std::ceil(fontMetrics().height() * 1.6)) + 4;
-    QRegion area(board.boundingRect().toAlignedRect().adjusted(-margin, -margin, margin, margin));
+    auto around = [](const QRectF& box, double margin) {
+        return QRegion(box.normalized().adjusted(-margin, -margin, margin, margin).toAlignedRect());
+    };
+    QPolygonF solid, shadow;
+    for (const Vector3& corner : pose.corners) {
+        solid << frame.toPixels(corner);
+        shadow << frame.toPixels(ground(corner.x, corner.y));
+    }
+    QRegion area = around(solid.boundingRect(), 2) | around(shadow.boundingRect(), 2);
+    // Each arrow's shaft in pieces, so that a slanting one does not claim the
+    // whole box around it, and room at its tip for the head and the label.
+    const double head = arrowHead(frame);
+    const double labelReach = fontMetrics().height() * 1.3 + 2;
+    const QPointF from = frame.toPixels({});
+    for (const Arrow& arrow : pose.arrows) {
+        const QPointF to = frame.toPixels(arrow.tip);
+        for (int i = 0; i < ArrowPieces; ++i)
+            area |= around(QRectF(from + (to - from) * i / ArrowPieces, from + (to - from) * (i + 1) / ArrowPieces), head);
+        area |= around(QRectF(to, to), qMax(head, labelReach));
+    }
     QPolygonF mark;
     for (const Vector3& p : pose.headingMark)
         mark << frame.toPixels(p);
-    area |= mark.boundingRect().toAlignedRect().adjusted(-2, -2, 2, 2);
+    area |= around(mark.boundingRect(), 2);
     for (const QRectF& r : {frame.headingScale, frame.anglePanel, frame.accelPanel})
         area |= r.toAlignedRect();
     return area;
+}
+
+double AttitudeView::arrowHead(const Layout& frame)
+{
+    return qBound(6.0, frame.pixelsPerUnit * 0.14, 16.0);
 }
 
 AttitudeView::Layout AttitudeView::layout() const
@@ -430,7 +447,7 @@ void AttitudeView::paintBoard(QPainter& painter, const Layout& frame) const
     painter.drawPolygon(mark);
 
     const QVector<Arrow>& arrows = pose.arrows;
-    const double head = qBound(6.0, frame.pixelsPerUnit * 0.14, 16.0);
+    const double head = arrowHead(frame);
     auto drawArrow = [&](const Arrow& a) {
         const QPointF from = frame.toPixels({});
         const QPointF to = frame.toPixels(a.tip);

@@ -56,6 +56,7 @@ private:
     Layout layout() const;
     const QPixmap& background(const Layout& frame);
     QRegion changingArea(const Layout& frame) const;
+    static double arrowHead(const Layout& frame);
     void paintBoard(QPainter& painter, const Layout& frame) const;
     void paintHeadingScale(QPainter& painter, const Layout& frame) const;
     void paintNumbers(QPainter& painter, const Layout& frame) const;

@@ -462,7 +462,7 @@ int attitude(Bench& bench, int seconds)
     bench.feed(Command::Paced, 0, fed);
     // The stream's angles change with every record, so the open window
     // redraws on every tick: the most it can cost.
-    constexpr int Turns = 4;
+    constexpr int Turns = 8;
     const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
     Bench::Cost closed {0, 0}, open {0, 0};
     // Frames drawn, to tell the cost of one frame from how many there are.
