@@ -4,6 +4,7 @@
 
 #include "chartgroup.h"
 #include "history.h"
+#include "attitudewindow.h"
 #include "consolelayout.h"
 #include "linkwatch.h"
 #include "portlink.h"
@@ -107,6 +108,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     setUpLinkWatch();
     setUpLookingBack();
     new RecordingOpener(ui->open_pb, this);
+    setUpAttitude();
 }
 
 Widget::~Widget()
@@ -260,6 +262,7 @@ void Widget::updateData(UART_RCV& data)
     ui->x_acc_plotter->addPoint(data.accel1, at);
     ui->y_acc_plotter->addPoint(data.accel2, at);
     ui->z_acc_plotter->addPoint(data.accel3, at);
+    attitude->showRecord(data);
 }
 
 void Widget::showCount(QLineEdit* field, uint count)
@@ -359,6 +362,12 @@ void Widget::setUpLookingBack()
         if (!textFieldHasFocus())
             ui->pause_pb->setChecked(false);
     });
+}
+
+void Widget::setUpAttitude()
+{
+    // Its own window, drawn on this window's tick.
+    attitude = new AttitudeWindow(ui->attitude_pb, redrawTick, this);
 }
 
 void Widget::printToConsole(const QString& message)

@@ -28,6 +28,7 @@ class LinkWatch;
 class Reconnector;
 class ChartGroup;
 class History;
+class AttitudeWindow;
 
 class Widget : public QWidget
 {
@@ -70,6 +71,7 @@ private:
     void setUpLinkWatch();
     void setUpReconnecting();
     void setUpLookingBack();
+    void setUpAttitude();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -101,6 +103,7 @@ private:
     // Every record shown in the last hour, for the charts to look back on.
     std::unique_ptr<History> history;
     ChartGroup* chartGroup = nullptr;
+    AttitudeWindow* attitude = nullptr;
 };
 
 #endif // WIDGET_H

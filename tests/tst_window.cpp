@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widget.h"
+#include "attitudeprojection.h"
+#include "attitudeview.h"
 #include "chartgroup.h"
 #include "highdpi.h"
 #include "history.h"
@@ -290,6 +292,16 @@ private slots:
     void viewerRefusesABadFile();
     void viewerReadsPastPiecesAndACutOffRow();
 
+    // The attitude window
+    void attitudeAxes_data();
+    void attitudeAxes();
+    void attitudeCamera();
+    void attitudeWindowFollowsButton();
+    void attitudeDrawsOnlyChanges_data();
+    void attitudeDrawsOnlyChanges();
+    void attitudeRedrawLeavesNoTrace_data();
+    void attitudeRedrawLeavesNoTrace();
+
 private:
     // Clicks Open… and picks path in the file dialog, which must start in
     // the recordings' folder; what the window then shows modally (a message
@@ -412,8 +424,9 @@ void TestWindow::widgetsCreatedInFormOrder()
 {
     Widget* w = makeWindow();
     QStringList order;
+    // The form's widgets, not the windows of their own that the monitor owns.
     for (QObject* object : w->children())
-        if (object->isWidgetType())
+        if (object->isWidgetType() && !static_cast<QWidget*>(object)->isWindow())
             order.append(object->objectName());
     QCOMPARE(order, QStringList({"console", "yaw_plotter", "pitch_plotter", "roll_plotter",
                                  "x_acc_plotter", "y_acc_plotter", "z_acc_plotter",
@@ -1542,6 +1555,202 @@ void TestWindow::viewerReadsPastPiecesAndACutOffRow()
     QCOMPARE(loaded->history().timeAt(Rows - 1), start + (Rows - 1) * 2);
     QCOMPARE(loaded->history().valueAt(Rows - 1, 0), (Rows - 1) % 30000 / 100.0);
     QVERIFY2(loaded->cutOffText().startsWith(file.fileName() + ":80002: the last row is cut off"), qPrintable(loaded->cutOffText()));
+}
+
+// ---------------------------------------------------------- the attitude window
+
+using AttitudeProjection::Vector3;
+Q_DECLARE_METATYPE(Vector3)
+
+void TestWindow::attitudeAxes_data()
+{
+    // Where the body's X (nose), Y (right side) and Z (down) point in the
+    // world, north-east-down, after yaw, then pitch, then roll.
+    QTest::addColumn<QVector<double>>("angles");
+    QTest::addColumn<Vector3>("nose");
+    QTest::addColumn<Vector3>("right");
+    QTest::addColumn<Vector3>("down");
+    const double c = std::cos(M_PI / 6), s = 0.5;
+    QTest::newRow("level") << QVector<double> {0, 0, 0} << Vector3 {1, 0, 0} << Vector3 {0, 1, 0} << Vector3 {0, 0, 1};
+    QTest::newRow("yaw 90: nose east") << QVector<double> {90, 0, 0} << Vector3 {0, 1, 0} << Vector3 {-1, 0, 0}
+                                       << Vector3 {0, 0, 1};
+    QTest::newRow("pitch 30: nose up") << QVector<double> {0, 30, 0} << Vector3 {c, 0, -s} << Vector3 {0, 1, 0}
+                                       << Vector3 {s, 0, c};
+    QTest::newRow("roll 30: right side down") << QVector<double> {0, 0, 30} << Vector3 {1, 0, 0} << Vector3 {0, c, s}
+                                              << Vector3 {0, -s, c};
+    QTest::newRow("yaw 90 then pitch 30") << QVector<double> {90, 30, 0} << Vector3 {0, c, -s} << Vector3 {-1, 0, 0}
+                                          << Vector3 {0, s, c};
+    QTest::newRow("yaw 180") << QVector<double> {180, 0, 0} << Vector3 {-1, 0, 0} << Vector3 {0, -1, 0}
+                             << Vector3 {0, 0, 1};
+    QTest::newRow("yaw -180") << QVector<double> {-180, 0, 0} << Vector3 {-1, 0, 0} << Vector3 {0, -1, 0}
+                              << Vector3 {0, 0, 1};
+    QTest::newRow("pitch 90") << QVector<double> {0, 90, 0} << Vector3 {0, 0, -1} << Vector3 {0, 1, 0}
+                              << Vector3 {1, 0, 0};
+    QTest::newRow("pitch -90") << QVector<double> {0, -90, 0} << Vector3 {0, 0, 1} << Vector3 {0, 1, 0}
+                               << Vector3 {-1, 0, 0};
+    // Gimbal lock: yaw and roll turn the same way, only their difference
+    // shows.
+    QTest::newRow("pitch 90, yaw 45, roll 30") << QVector<double> {45, 90, 30} << Vector3 {0, 0, -1}
+                                               << Vector3 {-std::sin(M_PI / 12), std::cos(M_PI / 12), 0}
+                                               << Vector3 {std::cos(M_PI / 12), std::sin(M_PI / 12), 0};
+}
+
+void TestWindow::attitudeAxes()
+{
+    QFETCH(QVector<double>, angles);
+    QFETCH(Vector3, nose);
+    QFETCH(Vector3, right);
+    QFETCH(Vector3, down);
+    const AttitudeProjection::Matrix3 r = AttitudeProjection::bodyToWorld(angles[0], angles[1], angles[2]);
+    const Vector3 expected[3] = {nose, right, down};
+    for (int axis = 0; axis < 3; ++axis) {
+        const Vector3 got = r * Vector3 {double(axis == 0), double(axis == 1), double(axis == 2)};
+        QVERIFY2(std::abs(got.x - expected[axis].x) < 1e-9 && std::abs(got.y - expected[axis].y) < 1e-9
+                     && std::abs(got.z - expected[axis].z) < 1e-9,
+                 qPrintable(QString("axis %1: %2 %3 %4").arg(axis).arg(got.x).arg(got.y).arg(got.z)));
+        // Its tip on the screen: finite, in front of the camera.
+        const AttitudeProjection::ScreenPoint p = AttitudeProjection::project(got);
+        QVERIFY(std::isfinite(p.x) && std::isfinite(p.y) && p.depth > 1);
+    }
+}
+
+void TestWindow::attitudeCamera()
+{
+    // Seen from behind and above: up is up, north (ahead at yaw 0) is away
+    // and so higher, east is to the right, and vertical lines stay upright.
+    using AttitudeProjection::project;
+    const auto centre = project({});
+    QVERIFY(project({0, 0, -1}).y < centre.y);
+    QCOMPARE(project({0, 0, -1}).x + 1.0, centre.x + 1.0);
+    QVERIFY(project({0, 0, 1}).y > centre.y);
+    QVERIFY(project({1, 0, 0}).y < centre.y);
+    QVERIFY(project({1, 0, 0}).depth > centre.depth);
+    QVERIFY(project({0, 1, 0}).x > centre.x + 0.5);
+    QVERIFY(project({0, -1, 0}).x < centre.x - 0.5);
+    // Nose up and right side down move the tips the way they look.
+    const Vector3 unitX {1, 0, 0}, unitY {0, 1, 0};
+    QVERIFY(project(AttitudeProjection::bodyToWorld(0, 30, 0) * unitX).y < project(unitX).y);
+    QVERIFY(project(AttitudeProjection::bodyToWorld(0, 0, 30) * unitY).y > project(unitY).y);
+}
+
+void TestWindow::attitudeWindowFollowsButton()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* button = child<QPushButton>(w, "attitude_pb");
+    QVERIFY(button->isCheckable() && !button->isChecked());
+    auto* attitude = child<QWidget>(w, "attitude_window");
+    QVERIFY(attitude && !attitude->isVisible());
+    QVERIFY(attitude->isWindow() && attitude->parentWidget() == w);
+    QCOMPARE(attitude->windowType(), Qt::Tool);
+
+    for (int round = 0; round < 2; ++round) {
+        button->click();
+        QVERIFY(attitude->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(attitude));
+        QVERIFY(attitude->close());
+        QVERIFY(!attitude->isVisible());
+        QVERIFY(!button->isChecked());
+    }
+    button->click();
+    QVERIFY(attitude->isVisible());
+    button->click();
+    QVERIFY(!attitude->isVisible());
+}
+
+void TestWindow::attitudeDrawsOnlyChanges_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("changing");
+    QTest::newRow("open, same values") << true << false;
+    QTest::newRow("open, new values") << true << true;
+    QTest::newRow("closed, new values") << false << true;
+}
+
+void TestWindow::attitudeDrawsOnlyChanges()
+{
+    QFETCH(bool, open);
+    QFETCH(bool, changing);
+    Widget* w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    auto* attitude = child<QWidget>(w, "attitude_window");
+    auto* view = attitude->findChild<AttitudeView*>();
+    child<QPushButton>(w, "attitude_pb")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(attitude));
+    QVERIFY(!view->hasValues());
+    UART_RCV first = makeRecord(0, 1000, -2000, 3000, 10, 20, 30);
+    QVERIFY(QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, first)));
+    QTest::qWait(3 * Plotter::RedrawPeriodMs);
+    if (!open)
+        attitude->close();
+
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    view->installEventFilter(&counter);
+    constexpr int Ticks = 8;
+    for (int i = 1; i <= Ticks; ++i) {
+        // Several records a tick, as at the link's rate.
+        for (int k = 0; k < 3; ++k) {
+            UART_RCV r = makeRecord(quint8(i), 1000, -2000, qint16(3000 + (changing ? 10 * i + k : 0)), 10, 20, 30);
+            QVERIFY(QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, r)));
+        }
+        QTest::qWait(Plotter::RedrawPeriodMs);
+    }
+    QTest::qWait(2 * Plotter::RedrawPeriodMs);
+    // The displayed values: yaw negated, pitch and roll exchanged, Z negated.
+    const AttitudeValues shown = view->values();
+    QCOMPARE(QVector<int>({shown.yaw, shown.pitch, shown.roll, shown.x, shown.y, shown.z}),
+             QVector<int>({-1000, changing ? 3000 + 10 * Ticks + 2 : 3000, -2000, 10, 20, -30}));
+    if (!open || !changing)
+        QCOMPARE(counter.paints, 0);
+    else
+        QVERIFY2(counter.paints >= Ticks / 2 && counter.paints <= Ticks + 2, qPrintable(QString::number(counter.paints)));
+}
+
+void TestWindow::attitudeRedrawLeavesNoTrace_data()
+{
+    // From one pose to the next: yaw, pitch, roll, x, y, z each.
+    QTest::addColumn<QVector<int>>("from");
+    QTest::addColumn<QVector<int>>("to");
+    QTest::newRow("a small step") << QVector<int> {0, 0, 0, 0, 0, -1000} << QVector<int> {25, -13, 40, 3, -5, -998};
+    QTest::newRow("level to upside down") << QVector<int> {0, 0, 0, 0, 0, -1000}
+                                          << QVector<int> {-17000, 1200, 17900, 200, 100, 990};
+    QTest::newRow("gimbal lock to int16 extremes") << QVector<int> {9000, 9000, 0, 1000, 0, 0}
+                                                   << QVector<int> {-32768, -32768, 32767, -32768, 32767, -32768};
+    QTest::newRow("extremes back to level") << QVector<int> {-32768, 32767, -32768, 32767, -32768, 32767}
+                                            << QVector<int> {0, 0, 0, 0, 0, -1000};
+}
+
+void TestWindow::attitudeRedrawLeavesNoTrace()
+{
+    // Only what changes is redrawn; what is on the screen afterwards must be
+    // the picture of the new values alone, as if drawn afresh.
+    QFETCH(QVector<int>, from);
+    QFETCH(QVector<int>, to);
+    auto values = [](const QVector<int>& v) {
+        return AttitudeValues {qint16(v[0]), qint16(v[1]), qint16(v[2]), qint16(v[3]), qint16(v[4]), qint16(v[5])};
+    };
+    AttitudeView view;
+    view.resize(view.sizeHint());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const QVector<int>& pose : {from, to}) {
+        view.setValues(values(pose));
+        view.redrawIfChanged();
+        QTest::qWait(Plotter::RedrawPeriodMs);
+    }
+    const QImage onScreen = QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage();
+    if (onScreen.size() != view.size())
+        QSKIP("this platform does not give back a window's own pixels");
+    QCOMPARE(onScreen.convertToFormat(QImage::Format_RGB32), view.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 // QTEST_MAIN, with the monitor's high-DPI setting before the application

@@ -27,6 +27,11 @@
 //   bench_window hour FILE           writes an hour's recording at the link's rate
 //   bench_window viewer FILE         opens it as imu-monitor FILE does: the time
 //                                    to read it and to show it, and peak RSS
+//   bench_window attitude SECONDS    CPU share at the link's rate with the attitude
+//                                    window closed and open, SECONDS each in turns,
+//                                    after a warm-up; then the time of one attitude
+//                                    frame at the window's default size
+#include "attitudeview.h"
 #include "chartgroup.h"
 #include "frameencoder.h"
 #include "highdpi.h"
@@ -244,6 +249,8 @@ public:
 
     void clickRecord() { window.findChild<QPushButton*>("record_pb")->click(); }
     QWidget& widget() { return window; }
+    void clickAttitude() { window.findChild<QPushButton*>("attitude_pb")->click(); }
+    AttitudeView* attitudeView() { return window.findChild<AttitudeView*>(); }
 
 private:
     void noteProgress()
@@ -684,6 +691,68 @@ int history(Bench& bench, int seconds)
     return 0;
 }
 
+int attitude(Bench& bench, int seconds)
+{
+    qint64 fed = qint64(12 * LinkRecordsPerSecond);
+    bench.feed(Command::Paced, 0, fed);
+    // The stream's angles change with every record, so the open window
+    // redraws on every tick: the most it can cost.
+    constexpr int Turns = 8;
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
+    Bench::Cost closed {0, 0}, open {0, 0};
+    // Frames drawn, to tell the cost of one frame from how many there are.
+    struct FrameCounter : QObject
+    {
+        int frames = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            frames += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    bench.attitudeView()->installEventFilter(&counter);
+    for (int turn = 0; turn < 2 * Turns; ++turn) {
+        const bool opened = turn % 2 == 1;
+        if (opened)
+            bench.clickAttitude();
+        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
+        fed += n;
+        if (opened)
+            bench.clickAttitude();
+        Bench::Cost& sum = opened ? open : closed;
+        sum.wallSeconds += cost.wallSeconds;
+        sum.cpuSeconds += cost.cpuSeconds;
+    }
+    const QString where = QString("%1, %2x").arg(QGuiApplication::platformName()).arg(qApp->devicePixelRatio());
+    const QString rate =
+        QString("%1 records/s for %2 s (%3)").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds).arg(where);
+    printShare(qPrintable("attitude: window closed, " + rate), closed);
+    printShare(qPrintable("attitude: window open, " + rate), open);
+    const double added = open.cpuSeconds / open.wallSeconds - closed.cpuSeconds / closed.wallSeconds;
+    std::printf("%-58s %+6.1f %% of one core (target <= 1.5)\n", "attitude: what the open window adds", added * 100.0);
+    std::printf("%-58s %8.1f frames/s\n", "attitude: frames drawn while open", counter.frames / open.wallSeconds);
+
+    // One frame on its own: painted and put on the screen, new values each
+    // time.
+    bench.clickAttitude();
+    bench.idleShare(300);
+    AttitudeView* view = bench.attitudeView();
+    constexpr int Frames = 500;
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < Frames; ++i) {
+        const UART_RCV r = record(i * 97);
+        view->setValues({r.angle1, r.angle2, r.angle3, r.accel1, r.accel2, r.accel3});
+        view->repaint();
+    }
+    std::printf("%-58s %8.3f ms CPU (%.3f ms wall)\n",
+                qPrintable(QString("attitude: one whole frame at %1x%2 (%3)").arg(view->width()).arg(view->height()).arg(where)),
+                (cpuSeconds() - cpu0) * 1e3 / Frames, clock.nsecsElapsed() / 1e6 / Frames);
+    bench.clickAttitude();
+    return 0;
+}
+
 // The console alone at its cap: what 10,000 lines hold, and what one more
 // line costs once the oldest must go.
 int console()
@@ -804,12 +873,14 @@ int main(int argc, char** argv)
             status = recording(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "history")
             status = history(bench, argc > 2 ? atoi(argv[2]) : 20);
+        else if (mode == "attitude")
+            status = attitude(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
                                  " | recording SECONDS | linkwatch | history SECONDS | hour FILE"
-                                 " | viewer FILE\n");
+                                 " | viewer FILE | attitude SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};
