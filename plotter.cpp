@@ -2,6 +2,7 @@
 #include "plotter.h"
 
 #include <QDateTime>
+#include <QResizeEvent>
 #include <QTimer>
 #include <qcustomplot.h>
 
@@ -235,6 +236,12 @@ void Plotter::setExposed(bool exposed)
     }
     if (exposed)
         realtimeDataSlot();
+}
+
+void Plotter::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    plot->resize(size().expandedTo(plot->minimumSize()));
 }
 
 void Plotter::setTittle(const QString& text)

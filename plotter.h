@@ -63,6 +63,12 @@ public:
     static void setClockSource(ClockSource source);
     static qint64 now();
 
+protected:
+    // The plot fills the chart, never smaller than its minimum size: in the
+    // monitor's form the two are the same, and a chart in a layout (the
+    // viewer's) grows with its window.
+    void resizeEvent(QResizeEvent* event) override;
+
 private slots:
     void realtimeDataSlot();
 

@@ -109,15 +109,16 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
         {"z_acc_plotter", "Z acceleration", "mg"},
     };
     auto* grid = new QGridLayout;
-    layout->addLayout(grid);
+    layout->addLayout(grid, 1);
     QList<Plotter*> plotters;
     for (int channel = 0; channel < History::Channels; ++channel) {
         auto* chart = new Plotter(this);
         chart->setObjectName(QLatin1String(texts[channel].objectName));
         chart->setTittle(QLatin1String(texts[channel].title));
         chart->setLabels(QStringLiteral("Time"), QLatin1String(texts[channel].unit));
-        // A chart draws at its one size, the live window's.
-        chart->setFixedSize(ChartWidth, ChartHeight);
+        // At least the live window's size; a larger viewer gives the charts
+        // the room.
+        chart->setMinimumSize(ChartWidth, ChartHeight);
         grid->addWidget(chart, channel / 3, channel % 3);
         plotters << chart;
     }
@@ -126,7 +127,6 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
-    layout->addStretch(1);
 }
 
 ViewerWindow::~ViewerWindow()
