@@ -91,8 +91,7 @@ void Parser::processData(const QByteArray& bytes)
         firstRecord = false;
         return;
     }
-    const quint8 step = static_cast<quint8>(record.index - lastIndex);
-    if (step != 1 && step != 255)
+    if (breaksSequence(lastIndex, record.index))
         ++indexMisses;
     lastIndex = record.index;
 }

@@ -40,6 +40,15 @@ public:
     // the monitor; the recorder reports it.
     quint64 getDroppedBytes() const;
 
+    // Whether index, following previous, counts as an index miss: a step of
+    // one forward or back is in sequence. A recording read back is counted
+    // by the same rule.
+    static bool breaksSequence(quint8 previous, quint8 index)
+    {
+        const quint8 step = static_cast<quint8>(index - previous);
+        return step != 1 && step != 255;
+    }
+
 signals:
     // Emitted synchronously from inside parse(); listeners may modify the record.
     void dataReady(UART_RCV& data);

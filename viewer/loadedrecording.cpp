@@ -26,10 +26,8 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     quint8 lastIndex = 0;
     ReplayFile file;
     file.setRowSink([&](const UART_RCV& shown, qint64 msSinceEpoch) {
-        // The parser's rule, so that the viewer and the live window agree: a
-        // step of one forward or back is no miss.
-        const quint8 step = quint8(shown.index - lastIndex);
-        if (row > 0 && step != 1 && step != 255)
+        // The parser's rule, so that the viewer and the live window agree.
+        if (row > 0 && Parser::breaksSequence(lastIndex, shown.index))
             ++loaded->misses;
         lastIndex = shown.index;
         if (row == 0)
