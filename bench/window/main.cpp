@@ -65,6 +65,8 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <utility>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,6 +217,28 @@ public:
             std::exit(1);
         waitFor(from + n - 1);
         return {wall.nsecsElapsed() / 1e9, cpuSeconds() - cpu0};
+    }
+
+    // Feeds turns pairs of n records from fed on, each pair once without and
+    // once with what setWith(true) switches on (and setWith(false) off
+    // again), and sums each side: both see the same machine, whose other
+    // processes come and go.
+    std::pair<Cost, Cost> inTurns(qint64& fed, int turns, qint64 n, const std::function<void(bool)>& setWith)
+    {
+        Cost without {0, 0}, with {0, 0};
+        for (int turn = 0; turn < 2 * turns; ++turn) {
+            const bool on = turn % 2 == 1;
+            if (on)
+                setWith(true);
+            const Cost cost = feed(Command::Paced, fed, n);
+            fed += n;
+            if (on)
+                setWith(false);
+            Cost& sum = on ? with : without;
+            sum.wallSeconds += cost.wallSeconds;
+            sum.cpuSeconds += cost.cpuSeconds;
+        }
+        return {without, with};
     }
 
     double idleShare(int ms)
@@ -452,19 +476,7 @@ int recording(Bench& bench, int seconds)
     // other processes on it come and go.
     constexpr int Turns = 4;
     const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
-    Bench::Cost plain {0, 0}, recorded {0, 0};
-    for (int turn = 0; turn < 2 * Turns; ++turn) {
-        const bool recording = turn % 2 == 1;
-        if (recording)
-            bench.clickRecord();
-        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
-        fed += n;
-        if (recording)
-            bench.clickRecord();
-        Bench::Cost& sum = recording ? recorded : plain;
-        sum.wallSeconds += cost.wallSeconds;
-        sum.cpuSeconds += cost.cpuSeconds;
-    }
+    const auto [plain, recorded] = bench.inTurns(fed, Turns, n, [&bench](bool) { bench.clickRecord(); });
     const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
     printShare(qPrintable("recording: none, " + rate), plain);
     printShare(qPrintable("recording: to a file, " + rate), recorded);
@@ -624,17 +636,12 @@ int history(Bench& bench, int seconds)
     // Short turns: other processes on the machine come and go.
     constexpr int Turns = 10;
     const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
-    Bench::Cost with {0, 0}, without {0, 0};
-    for (int turn = 0; turn < 2 * Turns; ++turn) {
-        const bool shown = turn % 2 == 0;
+    const auto showDrawn = [&drawn](bool shown) {
         for (QCPAbstractItem* item : drawn)
             item->setVisible(shown);
-        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
-        fed += n;
-        Bench::Cost& sum = shown ? with : without;
-        sum.wallSeconds += cost.wallSeconds;
-        sum.cpuSeconds += cost.cpuSeconds;
-    }
+    };
+    showDrawn(false);
+    const auto [without, with] = bench.inTurns(fed, Turns, n, showDrawn);
     const QString rate = QString("%1 records/s for %2 s").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds);
     printShare(qPrintable("history: live, statistics drawn, " + rate), with);
     printShare(qPrintable("history: live, nothing of it drawn, " + rate), without);
@@ -699,7 +706,6 @@ int attitude(Bench& bench, int seconds)
     // redraws on every tick: the most it can cost.
     constexpr int Turns = 8;
     const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
-    Bench::Cost closed {0, 0}, open {0, 0};
     // Frames drawn, to tell the cost of one frame from how many there are.
     struct FrameCounter : QObject
     {
@@ -711,18 +717,7 @@ int attitude(Bench& bench, int seconds)
         }
     } counter;
     bench.attitudeView()->installEventFilter(&counter);
-    for (int turn = 0; turn < 2 * Turns; ++turn) {
-        const bool opened = turn % 2 == 1;
-        if (opened)
-            bench.clickAttitude();
-        const Bench::Cost cost = bench.feed(Command::Paced, fed, n);
-        fed += n;
-        if (opened)
-            bench.clickAttitude();
-        Bench::Cost& sum = opened ? open : closed;
-        sum.wallSeconds += cost.wallSeconds;
-        sum.cpuSeconds += cost.cpuSeconds;
-    }
+    const auto [closed, open] = bench.inTurns(fed, Turns, n, [&bench](bool) { bench.clickAttitude(); });
     const QString where = QString("%1, %2x").arg(QGuiApplication::platformName()).arg(qApp->devicePixelRatio());
     const QString rate =
         QString("%1 records/s for %2 s (%3)").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds).arg(where);
