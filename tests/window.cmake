@@ -21,5 +21,5 @@ foreach(dpi 96 120 144 192)
         # Two servers started at once by xvfb-run -a can pick the same display.
         RESOURCE_LOCK virtual_desktop
         TIMEOUT 120)
-    imu_sanitizer_environment(tst_window_desktop_${dpi})
+    imu_sanitizer_environment(tst_window_desktop_${dpi} REAL_DISPLAY)
 endforeach()
