@@ -5,7 +5,9 @@
 #include "plotter.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDateTime>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <qcustomplot.h>
@@ -324,7 +326,29 @@ bool ChartGroup::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Leave && !dragging)
         hideReadout();
+    if (event->type() == QEvent::ContextMenu) {
+        for (int channel = 0; channel < charts.size(); ++channel) {
+            if (charts[channel].plot == watched) {
+                showContextMenu(channel, static_cast<QContextMenuEvent*>(event)->pos());
+                return true;
+            }
+        }
+    }
     return QObject::eventFilter(watched, event);
+}
+
+Plotter* ChartGroup::chart(int channel) const
+{
+    return charts.value(channel).chart;
+}
+
+void ChartGroup::showContextMenu(int channel, const QPoint& pos)
+{
+    QCustomPlot* plot = charts[channel].plot;
+    QMenu menu(plot);
+    emit contextMenuRequested(&menu, channel, plot->xAxis->pixelToCoord(pos.x()));
+    if (!menu.isEmpty())
+        menu.exec(plot->mapToGlobal(pos));
 }
 
 void ChartGroup::pressed(int channel, QMouseEvent* event)

@@ -14,6 +14,7 @@ class QCPItemText;
 class QCPItemTracer;
 class QCPTextElement;
 class QCustomPlot;
+class QMenu;
 class QMouseEvent;
 class QWheelEvent;
 
@@ -73,8 +74,15 @@ public:
     // The record read out, -1 when none.
     qint64 readoutRecord() const { return readout; }
 
+    // The chart of this channel.
+    Plotter* chart(int channel) const;
+
 signals:
     void liveChanged(bool live);
+    // A chart's context menu is about to open, at the time under the
+    // pointer (seconds since the epoch): whoever offers something there
+    // adds its actions to menu. A menu left empty is not shown.
+    void contextMenuRequested(QMenu* menu, int channel, double seconds);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -122,6 +130,7 @@ private:
     void moved(int channel, QMouseEvent* event);
     void wheeled(int channel, QWheelEvent* event);
     void doubleClicked(QMouseEvent* event);
+    void showContextMenu(int channel, const QPoint& pos);
 
     const History* history;
     QVector<Chart> charts;
