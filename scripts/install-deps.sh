@@ -19,6 +19,8 @@ packages=(
     cmake make g++ pkg-config          # build
     "${toolkit[@]}"                    # widgets, serial port, test library
     libqcustomplot-dev                 # the charts' plotting library, for Qt 5 and 6
+    libfftw3-dev                       # the noise analysis' spectra
+    libboost-math-dev                  # the noise analysis' chi-squared quantiles (headers only)
     fonts-dejavu-core                  # text in the window, also headless
     fonts-liberation2                  # "Courier New" resolves to Liberation Mono, same metrics
     xvfb xauth                         # a display for machines without one
@@ -29,6 +31,7 @@ if [[ "${1:-}" == "--extra" ]]; then
         clang libclang-rt-14-dev       # libFuzzer and the sanitizers' runtime
         imagemagick x11-utils          # screenshots of the window
         libbenchmark-dev valgrind      # benchmarks and leak checks
+        python3-numpy                  # the noise benchmark's reference estimator
         desktop-file-utils dpkg-dev    # checking and building the package
         lintian help2man appstream     # the package's checks and manual pages
         qemu-system-x86 busybox-static # the virtual machine with real USB serial drivers
