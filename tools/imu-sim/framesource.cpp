@@ -28,6 +28,26 @@ void MotionSource::restart()
     sinceReset = 0;
 }
 
+StillSource::StillSource(const StillNoise& noise, std::uint64_t seed, double framesPerSecond, double interval)
+    : board(noise, seed, framesPerSecond), interval(interval)
+{
+}
+
+bool StillSource::next(Frame& frame)
+{
+    frame.record = board.next();
+    frame.record.index = index++;
+    frame.bytes.clear();
+    frame.interval = interval;
+    return true;
+}
+
+void StillSource::restart()
+{
+    index = 0;
+    board.restart();
+}
+
 ReplaySource::ReplaySource(const ReplayFile& recording, bool loop, double interval, bool byHostTime)
     : recording(recording), loop(loop), interval(interval), byHostTime(byHostTime && recording.isTimed())
 {

@@ -3,6 +3,7 @@
 #define FRAMESOURCE_H
 
 #include "motion.h"
+#include "stillboard.h"
 #include "parser.h"
 
 #include <QByteArray>
@@ -53,6 +54,24 @@ private:
     double interval;
     quint8 index = 0;
     quint64 sinceReset = 0;
+};
+
+// The still board, numbered from index 0 and starting afresh at a reset.
+class StillSource : public FrameSource
+{
+public:
+    // framesPerSecond is the rate the frames are generated at, which the
+    // noise is scaled to; interval is the pace (0: as fast as the link
+    // carries).
+    StillSource(const StillNoise& noise, std::uint64_t seed, double framesPerSecond, double interval);
+    bool next(Frame& frame) override;
+    void restart() override;
+    QByteArray restartText() const override { return "index, yaw drift and bias walk restart"; }
+
+private:
+    StillBoard board;
+    double interval;
+    quint8 index = 0;
 };
 
 // A recording played back: each CSV row encoded into its frame again, or a

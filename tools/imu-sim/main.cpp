@@ -512,7 +512,9 @@ int main(int argc, char* argv[])
     // times from the start, so waking late never shifts later frames.
     const double byteSeconds = LinkBitsPerByte / LinkBaud;
     const double period = options.rateMax ? 0.0 : 1.0 / options.rate;
-    const double motionRate = options.rateMax ? LinkFramesPerSecond : options.rate;
+    // The rate the board's time and noise advance by: the frames' real rate,
+    // which the link caps.
+    const double motionRate = generatedFramesPerSecond(options);
     const double start = monotonicSeconds();
     const double disconnectAt = options.disconnectAfter >= 0 ? options.disconnectAfter : -1;
     constexpr double Never = std::numeric_limits<double>::infinity();
@@ -532,6 +534,8 @@ int main(int argc, char* argv[])
         logLine("replaying " + QFile::encodeName(options.replay) + ": " + QByteArray::number(replay->frameCount())
                 + (recording.kind() == ReplayFile::Kind::Csv ? " rows" : " frames' worth of captured bytes") + pace);
         source = std::move(replay);
+    } else if (options.still) {
+        source = std::make_unique<StillSource>(options.stillNoise, options.seed, motionRate, period);
     } else {
         source = std::make_unique<MotionSource>(options.seed, motionRate, period);
     }

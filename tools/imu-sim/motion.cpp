@@ -54,6 +54,17 @@ double SeededRandom::uniform()
     return double(next() >> 11) * 0x1.0p-53;
 }
 
+double SeededRandom::gaussian()
+{
+    for (;;) {
+        const double u = 2 * uniform() - 1;
+        const double v = 2 * uniform() - 1;
+        const double s = u * u + v * v;
+        if (s > 0 && s < 1)
+            return u * std::sqrt(-2 * std::log(s) / s);
+    }
+}
+
 BoardMotion::BoardMotion(std::uint64_t seed)
     : noiseState(seed)
 {

@@ -57,6 +57,8 @@ public:
     double uniform();
     // True with probability p.
     bool chance(double p) { return p > 0 && uniform() < p; }
+    // Standard normal (mean 0, deviation 1), by Marsaglia's polar method.
+    double gaussian();
 
 private:
     std::uint64_t state;

@@ -3,6 +3,7 @@
 
 #include <QCommandLineParser>
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -13,11 +14,28 @@ bool parseProbability(const QString& text, double& value)
     return ok && value >= 0 && value <= 1;
 }
 
-bool parseSeconds(const QString& text, double& value)
+bool parseNonNegative(const QString& text, double& value)
 {
     bool ok = false;
     value = text.toDouble(&ok);
     return ok && std::isfinite(value) && value >= 0;
+}
+
+// One value for all three axes, or three separated by commas (X,Y,Z).
+bool parseAxes(const QString& text, bool negativeAllowed, std::array<double, 3>& axes)
+{
+    const QStringList parts = text.split(',');
+    if (parts.size() != 1 && parts.size() != 3)
+        return false;
+    std::array<double, 3> values {};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        values[std::size_t(i)] = parts[parts.size() == 1 ? 0 : i].trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(values[std::size_t(i)]) || (!negativeAllowed && values[std::size_t(i)] < 0))
+            return false;
+    }
+    axes = values;
+    return true;
 }
 
 QString invalid(const QString& option, const QString& value, const QString& expected)
@@ -44,8 +62,14 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
     const QCommandLineOption replay("replay", "", "FILE");
     const QCommandLineOption speed("speed", "", "X");
     const QCommandLineOption loop("loop", "");
-    parser.addOptions(
-        {help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port, replay, speed, loop});
+    const QCommandLineOption still("still", "");
+    const QCommandLineOption density("noise-density", "", "N");
+    const QCommandLineOption randomWalk("random-walk", "", "K");
+    const QCommandLineOption bias("bias", "", "MG");
+    const QCommandLineOption yawDrift("yaw-drift", "", "DEG_PER_MIN");
+    const QCommandLineOption angleNoise("angle-noise", "", "DEG");
+    parser.addOptions({help, rate, seed, corrupt, drop, garbage, disconnect, out, count, records, port, replay,
+                       speed, loop, still, density, randomWalk, bias, yawDrift, angleNoise});
 
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -94,7 +118,7 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
             return false;
         }
     }
-    if (parser.isSet(disconnect) && !parseSeconds(last(disconnect), options.disconnectAfter)) {
+    if (parser.isSet(disconnect) && !parseNonNegative(last(disconnect), options.disconnectAfter)) {
         error = invalid("disconnect-after", last(disconnect), "seconds, 0 or more");
         return false;
     }
@@ -158,7 +182,53 @@ bool parseOptions(const QStringList& arguments, SimOptions& options, QString& er
             return false;
         }
     }
+
+    options.still = parser.isSet(still);
+    if (options.still && !options.replay.isEmpty()) {
+        error = QStringLiteral("--still and --replay exclude each other");
+        return false;
+    }
+    StillNoise& noise = options.stillNoise;
+    const struct
+    {
+        const QCommandLineOption* option;
+        std::array<double, 3>* axes;
+        bool negativeAllowed;
+        const char* expected;
+    } axisOptions[] = {
+        {&density, &noise.densityUg, false, "ug/sqrt(Hz), 0 or more: one value for every axis, or X,Y,Z"},
+        {&randomWalk, &noise.randomWalkUg, false, "ug/sqrt(s), 0 or more: one value for every axis, or X,Y,Z"},
+        {&bias, &noise.biasMg, true, "mg: one value for every axis, or X,Y,Z"}};
+    for (const auto& [option, axes, negativeAllowed, expected] : axisOptions) {
+        if (parser.isSet(*option) && !parseAxes(last(*option), negativeAllowed, *axes)) {
+            error = invalid(option->names().first(), last(*option), QString::fromLatin1(expected));
+            return false;
+        }
+    }
+    if (parser.isSet(yawDrift)) {
+        bool ok = false;
+        noise.yawDriftDegPerMin = last(yawDrift).toDouble(&ok);
+        if (!ok || !std::isfinite(noise.yawDriftDegPerMin)) {
+            error = invalid("yaw-drift", last(yawDrift), "degrees per minute, such as 0.4 or -2");
+            return false;
+        }
+    }
+    if (parser.isSet(angleNoise) && !parseNonNegative(last(angleNoise), noise.angleNoiseDeg)) {
+        error = invalid("angle-noise", last(angleNoise), "degrees, 0 or more");
+        return false;
+    }
+    for (const QCommandLineOption* option : {&density, &randomWalk, &bias, &yawDrift, &angleNoise}) {
+        if (parser.isSet(*option) && !options.still) {
+            error = QStringLiteral("--%1 needs --still").arg(option->names().first());
+            return false;
+        }
+    }
     return true;
+}
+
+double generatedFramesPerSecond(const SimOptions& options)
+{
+    return options.rateMax ? LinkFramesPerSecond : std::fmin(options.rate, LinkFramesPerSecond);
 }
 
 QString helpText()
@@ -226,6 +296,23 @@ Options:
   --speed X             with --replay: play X times as fast (default 1), yet
                         never faster than the link carries
   --loop                with --replay: start again at the end, endlessly
+  --still               a board lying level and still instead of the motion,
+                        with known noise (see Still board below): ground
+                        truth for the monitor's noise analysis and imu-noise
+  --noise-density N     white noise density of the accelerations in
+                        ug/sqrt(Hz), two-sided (the Allan deviation's value
+                        at 1 s): one value for X, Y and Z, or X,Y,Z
+                        (default 200)
+  --random-walk K       random walk of each acceleration's bias in
+                        ug/sqrt(s) (the Allan deviation's +1/2 line read at
+                        3 s): one value or X,Y,Z (default 20)
+  --bias MG             constant offset of the accelerations in mg: one value
+                        or X,Y,Z (default 0)
+  --yaw-drift D         steady drift of the yaw in degrees per minute
+                        (default 0.4; positive turns the nose right)
+  --angle-noise DEG     white noise of each angle: the deviation of one
+                        sample in degrees (default 0.01)
+                        The last five need --still.
   -h, --help            show this text
 
 Motion: the board rests flat for 1 s after start and after every reset, then
@@ -238,6 +325,17 @@ shows Zacc about -1000 mg in the monitor and sends accel3 about +1000. On the
 wire the board's own conventions apply: angle1 = -yaw, angle2 = roll,
 angle3 = pitch, accel3 = -Zacc; angles in hundredths of a degree. With --out
 and no --rate the motion advances 1/100 s per frame.
+
+Still board (--still): the board lies level. Yaw starts at 0 and drifts at
+--yaw-drift, wrapping at +-180 degrees; pitch and roll stay 0; X, Y and Z
+read 0, 0 and -1000 mg (accel3 +1000 on the wire). Each acceleration axis
+adds its --bias, a bias that walks in steps of deviation K / sqrt(fs), and
+white noise of deviation N * sqrt(fs) per sample; each angle adds its white
+noise. fs is the rate the frames are generated at: the --rate given (at most
+the link's 606.3 frames/s), the link's rate for max, and 100 for --out
+without --rate, which advances the board 1/100 s per frame. Values are
+rounded to 1 mg and 0.01 degree, as the board sends them. The reset command
+restarts the yaw at 0 and the bias walk at the bias.
 
 At the end it prints on standard error:
   imu-sim: frames sent: N, corrupted: C, dropped: D, garbage bytes: G

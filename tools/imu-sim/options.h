@@ -2,6 +2,8 @@
 #ifndef OPTIONS_H
 #define OPTIONS_H
 
+#include "stillboard.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +29,8 @@ struct SimOptions
     QString replay;              // a recording to play instead of the motion
     double speed = 1.0;          // scales the pace of a replay
     bool loop = false;           // a replay starts again at its end
+    bool still = false;          // the still board instead of the motion
+    StillNoise stillNoise;       // its noise
     bool help = false;
 };
 
@@ -35,6 +39,11 @@ struct SimOptions
 constexpr double LinkBaud = 115200.0;
 constexpr double LinkBitsPerByte = 10.0;
 constexpr double LinkFramesPerSecond = LinkBaud / LinkBitsPerByte / 19.0;
+
+// The rate the simulated board's frames are generated at: the link's full
+// rate for "max" and for any rate beyond what it carries, 100 for an unpaced
+// --out stream.
+double generatedFramesPerSecond(const SimOptions& options);
 
 // Fills options from the arguments (program name first). On a bad argument
 // returns false with a one-line message naming it in error.
