@@ -51,15 +51,31 @@ int main(int argc, char* argv[])
         "file");
     const QCommandLineOption recordOption(
         "record", "Start recording at start, as if Record were clicked (into Documents/Telvorin IMU).");
+    const QCommandLineOption stillOption(
+        "still",
+        "List the still board instead: lying level with known noise (imu-sim --still with its defaults), "
+        "the ground truth for the Noise window.");
     options.addOption(connectOption);
     options.addOption(recordOption);
     options.addOption(replayOption);
+    options.addOption(stillOption);
     options.addHelpOption();
     options.process(*app);
 
+    if (options.isSet(stillOption) && options.isSet(replayOption)) {
+        std::fprintf(stderr, "imu-monitor-demo: --still and --replay exclude each other\n");
+        return 2;
+    }
+
     SimulatedBoard board;
     QString error;
-    if (options.isSet(replayOption)) {
+    if (options.isSet(stillOption)) {
+        if (!board.startStill(SimulatedBoard::locateSimulator(), {}, error))
+            std::fprintf(stderr,
+                         "imu-monitor-demo: the simulated still board did not start (%s); only the "
+                         "system's serial ports are listed\n",
+                         qPrintable(error));
+    } else if (options.isSet(replayOption)) {
         // A window without the replay it was asked for would show nothing.
         if (!board.startReplay(SimulatedBoard::locateSimulator(), options.value(replayOption), error)) {
             if (board.refusedItsArguments())

@@ -56,6 +56,12 @@ bool SimulatedBoard::start(const QString& program, const QStringList& arguments,
     return start(program, arguments, StartTimeoutMs, error);
 }
 
+bool SimulatedBoard::startStill(const QString& program, const QStringList& arguments, QString& error)
+{
+    description = StillDescription;
+    return start(program, QStringList {QStringLiteral("--still")} + arguments, StartTimeoutMs, error);
+}
+
 bool SimulatedBoard::startReplay(const QString& program, const QString& file, QString& error)
 {
     description = QStringLiteral("Replay of %1").arg(QFileInfo(file).fileName());

@@ -14,6 +14,7 @@ class SimulatedBoard
 {
 public:
     static constexpr const char* Description = "Simulated IMU board";
+    static constexpr const char* StillDescription = "Simulated still IMU board";
 
     SimulatedBoard();
     // Ends the simulator.
@@ -29,6 +30,10 @@ public:
     // Starts program and waits for the pseudo-terminal's path on its first
     // line of output. On failure returns false, with the reason in error.
     bool start(const QString& program, const QStringList& arguments, QString& error);
+
+    // Starts program as the still board (imu-sim --still: level, at rest,
+    // with known noise), listed as such; arguments go after --still.
+    bool startStill(const QString& program, const QStringList& arguments, QString& error);
 
     // Starts program replaying a recording (or capture), listed as "Replay
     // of" the file's name. imu-sim checks the whole file before it names its
