@@ -239,40 +239,9 @@ void TestDemo::stillBoardIsListedAndLiesStill()
     Widget window(nullptr, board.portSource(fakeSystemPorts));
     QCOMPARE(items(window.findChild<QComboBox*>("ports_combobox")).value(0),
              board.portPath() + ": Simulated still IMU board");
-    window.findChild<QPushButton*>("connect_button")->click();
-    auto* console = window.findChild<QPlainTextEdit*>("console");
-    QTRY_VERIFY_WITH_TIMEOUT(console->toPlainText().count("Ind: ") >= 300, 10000);
-    // Level for all of it (the motion would have tilted by now), Z within
-    // ten deviations of the default noise at 100 frames/s (2 mg) of -1000.
-    const QRegularExpression record("Pitch: +(\\S+); Roll: +(\\S+);.*Zacc: +(\\S+) mg");
-    int seen = 0;
-    for (auto m = record.globalMatch(console->toPlainText()); m.hasNext(); ++seen) {
-        const QRegularExpressionMatch line = m.next();
-        QVERIFY2(std::fabs(line.captured(1).toDouble()) <= 0.1 && std::fabs(line.captured(2).toDouble()) <= 0.1
-                     && std::fabs(line.captured(3).toDouble() + 1000) <= 20,
-                 qPrintable(line.captured()));
-    }
-    QVERIFY(seen >= 300);
 
-    // The demo starts the simulator with --still; with a replay it refuses.
+    // With a replay as well it is refused.
     QProcess demo;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    demo.setProcessEnvironment(env);
-    demo.start(QStringLiteral(IMU_DEMO_PATH), {"--still"});
-    QVERIFY(demo.waitForStarted(10000));
-    QByteArray child;
-    QTRY_VERIFY_WITH_TIMEOUT(([&] {
-                                 QFile f(QString("/proc/%1/task/%1/children").arg(demo.processId()));
-                                 const QByteArray pid = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : "";
-                                 QFile cmdline("/proc/" + pid.split(' ').first() + "/cmdline");
-                                 child = !pid.isEmpty() && cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll() : "";
-                                 return child.contains("imu-sim");
-                             }()),
-                             10000);
-    ::kill(pid_t(demo.processId()), SIGKILL);
-    QVERIFY(demo.waitForFinished(5000));
-    QVERIFY2(child.split('\0').contains("--still"), child.constData());
     demo.start(QStringLiteral(IMU_DEMO_PATH), {"--still", "--replay", "board.csv"});
     QVERIFY(demo.waitForFinished(10000));
     QCOMPARE(demo.exitCode(), 2);

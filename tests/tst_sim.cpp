@@ -9,7 +9,6 @@
 #include "options.h"
 #include "recordcsv.h"
 #include "recordformat.h"
-#include "stillboard.h"
 #include "tst_sim_support.h"
 
 #include <QtTest>
@@ -42,12 +41,8 @@ private slots:
     void replayedRecordingDecodesToTheSameRows_data();
     void replayedRecordingDecodesToTheSameRows();
     void captureReplaysByteForByte();
-    void stillNoiseHasItsDeviation_data();
-    void stillNoiseHasItsDeviation();
-    void stillBiasWalksAtItsRate_data();
-    void stillBiasWalksAtItsRate();
-    void stillYawDriftsAndWraps_data();
-    void stillYawDriftsAndWraps();
+    void stillBoardHasItsFigures_data();
+    void stillBoardHasItsFigures();
     void hostInputFindsSplitResetCommand();
     void hostInputReportsOtherBytes();
 
@@ -67,9 +62,9 @@ void TestSim::helpDescribesEveryOption()
     QCOMPARE(run.exitCode, 0);
     for (const char* option : {"--rate", "max", "--seed", "--corrupt", "--drop", "--garbage",
                                "--disconnect-after", "--out", "--port", "--count", "--records", "--replay",
-                               "--speed", "--loop", "--still", "--noise-density", "--random-walk",
-                               "--bias", "--yaw-drift", "--angle-noise", "N * sqrt(fs)", "host_time", "FILE:LINE", "$MIB,RESET*87",
-                               "-1000 mg", "index,angle1,angle2,angle3,accel1,accel2,accel3,fate"})
+                               "--speed", "--loop", "--still", "--noise-density", "--random-walk", "--bias",
+                               "--yaw-drift", "--angle-noise", "N * sqrt(fs)", "host_time", "FILE:LINE",
+                               "$MIB,RESET*87", "-1000 mg", "index,angle1,angle2,angle3,accel1,accel2,accel3,fate"})
         QVERIFY2(run.out.contains(option), option);
     QVERIFY(run.err.isEmpty());
 }
@@ -97,9 +92,8 @@ void TestSim::badArgumentIsOneLineAndStatus2_data()
         << QStringList{"--port", "/dev/null", "--disconnect-after", "1"} << "--disconnect-after";
     QTest::newRow("speed without replay") << QStringList{"--speed", "2"} << "--speed";
     QTest::newRow("loop without replay") << QStringList{"--loop"} << "--loop";
-    QTest::newRow("density negative") << QStringList{"--still", "--noise-density", "-1"} << "--noise-density";
-    QTest::newRow("density of two axes") << QStringList{"--still", "--noise-density", "100,200"} << "--noise-density";
-    QTest::newRow("walk not a number") << QStringList{"--still", "--random-walk", "1,x,2"} << "--random-walk";
+    QTest::newRow("density negative") << QStringList{"--still", "--noise-density", "1,-1,1"} << "--noise-density";
+    QTest::newRow("two axes") << QStringList{"--still", "--random-walk", "100,200"} << "--random-walk";
     QTest::newRow("bias infinite") << QStringList{"--still", "--bias", "inf"} << "--bias";
     QTest::newRow("drift text") << QStringList{"--still", "--yaw-drift", "slow"} << "--yaw-drift";
     QTest::newRow("angle noise negative") << QStringList{"--still", "--angle-noise", "-0.1"} << "--angle-noise";
@@ -510,175 +504,64 @@ void TestSim::captureReplaysByteForByte()
     QCOMPARE(runSim({"--replay", file("faulty.bin"), "--drop", "0.1", "--out", file("never.bin")}).exitCode, 2);
 }
 
-// The statistical checks below use fixed seeds, so they cannot flake; their
-// tolerances are five standard errors of the estimate for the sample size,
-// which a right simulator passes for nearly every seed, while the faults they
-// aim at (a missing sqrt(fs), a sqrt(2), axes swapped) are far outside.
-// Rounding to 1 mg adds a uniform error of variance 1/12 mg^2 to each value
-// (independent of the noise once that spans a few steps).
-namespace {
-constexpr double RoundingVariance = 1.0 / 12;
-
-struct Moments
+// Statistical checks: fixed seeds, so they cannot flake, and five standard
+// errors for the sample size (a variance from n normal values errs by
+// sqrt(2 / n) of itself). Rounding to 1 mg adds 1/12 mg^2 to each value.
+void TestSim::stillBoardHasItsFigures_data()
 {
-    double mean = 0, variance = 0;
-};
-
-Moments moments(const QList<double>& values)
-{
-    Moments m;
-    for (double v : values)
-        m.mean += v / values.size();
-    for (double v : values)
-        m.variance += (v - m.mean) * (v - m.mean) / (values.size() - 1);
-    return m;
-}
-} // namespace
-
-void TestSim::stillNoiseHasItsDeviation_data()
-{
-    QTest::addColumn<QStringList>("pace");
-    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("board");
     QTest::addColumn<double>("fs");
-    QTest::newRow("unpaced, 100 frames/s") << QStringList() << 20000 << 100.0;
-    QTest::newRow("--rate max") << QStringList{"--rate", "max"} << 3000 << 115200.0 / 190;
-    QTest::newRow("--rate beyond the link") << QStringList{"--rate", "1000"} << 3000 << 115200.0 / 190;
-}
-
-void TestSim::stillNoiseHasItsDeviation()
-{
-    QFETCH(QStringList, pace);
-    QFETCH(int, count);
-    QFETCH(double, fs);
-    const double density[] = {150, 200, 300}, bias[] = {4, -3, 2}; // ug/sqrt(Hz), mg
-    const Run run = runSim(QStringList{"--still", "--seed", "21", "--noise-density", "150,200,300",
-                                       "--random-walk", "0", "--bias", "4,-3,2", "--count", QString::number(count),
-                                       "--out", file("still.bin")}
-                           + pace);
-    QCOMPARE(run.exitCode, 0);
-    const Decoded d = decode(contents("still.bin"));
-    QCOMPARE(d.records.size(), count);
-    QList<double> axes[3];
-    for (UART_RCV record : d.records) {
-        RecordFormat::remap(record);
-        axes[0].append(record.accel1);
-        axes[1].append(record.accel2);
-        axes[2].append(record.accel3);
-    }
-    for (int axis = 0; axis < 3; ++axis) {
-        const double sigma = density[axis] / 1000 * std::sqrt(fs);
-        const double variance = sigma * sigma + RoundingVariance;
-        const Moments m = moments(axes[axis]);
-        const QString what = QString("axis %1: mean %2, variance %3, expected %4")
-                                 .arg(axis).arg(m.mean).arg(m.variance).arg(variance);
-        // A sample variance of n normal values deviates by sqrt(2 / (n - 1)) of itself.
-        QVERIFY2(std::fabs(m.variance / variance - 1) < 5 * std::sqrt(2.0 / (count - 1)), qPrintable(what));
-        const double truth = (axis == 2 ? -1000.0 : 0.0) + bias[axis];
-        QVERIFY2(std::fabs(m.mean - truth) < 5 * std::sqrt(variance / count), qPrintable(what));
-    }
-}
-
-void TestSim::stillBiasWalksAtItsRate_data()
-{
-    QTest::addColumn<double>("fs");
-    QTest::addColumn<double>("span"); // seconds
-    QTest::newRow("100 frames/s, 0.5 s") << 100.0 << 0.5;
-    QTest::newRow("100 frames/s, 8 s") << 100.0 << 8.0;
-    QTest::newRow("full rate, 2 s") << LinkFramesPerSecond << 2.0;
-}
-
-void TestSim::stillBiasWalksAtItsRate()
-{
-    QFETCH(double, fs);
-    QFETCH(double, span);
-    // The walk alone, large enough to dwarf the rounding: over a span T its
-    // increments have variance K^2 T whatever the rate, plus the rounding of
-    // both ends.
-    StillNoise noise;
-    noise.densityUg = {0, 0, 0};
-    noise.randomWalkUg = {2000, 4000, 8000};
-    noise.biasMg = {5, -5, 10};
-    noise.angleNoiseDeg = 0;
-    noise.yawDriftDegPerMin = 0;
-    StillBoard board(noise, 17, fs);
-    constexpr int Spans = 3000;
-    const int samples = int(std::lround(span * fs));
-    QList<double> increments[3];
-    UART_RCV start = board.next();
-    for (int s = 0; s < Spans; ++s) {
-        UART_RCV end {};
-        for (int i = 0; i < samples; ++i)
-            end = board.next();
-        const qint16 a[] = {start.accel1, start.accel2, start.accel3}, b[] = {end.accel1, end.accel2, end.accel3};
-        for (int axis = 0; axis < 3; ++axis)
-            increments[axis].append(b[axis] - a[axis]);
-        start = end;
-    }
-    for (int axis = 0; axis < 3; ++axis) {
-        const double k = noise.randomWalkUg[std::size_t(axis)] / 1000;
-        const double expected = k * k * samples / fs + 2 * RoundingVariance;
-        const double variance = moments(increments[axis]).variance;
-        QVERIFY2(std::fabs(variance / expected - 1) < 5 * std::sqrt(2.0 / (Spans - 1)),
-                 qPrintable(QString("axis %1: %2, expected %3").arg(axis).arg(variance).arg(expected)));
-    }
-    // A reset starts the walk again at the bias, and the yaw at 0.
-    board.restart();
-    const UART_RCV first = board.next();
-    QCOMPARE(first.accel1, qint16(5));
-    QCOMPARE(first.accel2, qint16(-5));
-    QCOMPARE(first.accel3, qint16(990));
-    QCOMPARE(first.angle1, qint16(0));
-}
-
-void TestSim::stillYawDriftsAndWraps_data()
-{
     QTest::addColumn<double>("drift"); // deg/min
-    QTest::addColumn<double>("angleNoise"); // deg
-    QTest::addColumn<int>("count");
-    QTest::newRow("a usual drift, 10 min") << 0.4 << 0.01 << 60000;
-    QTest::newRow("fast, through +180") << 3000.0 << 0.0 << 3000;
-    QTest::newRow("backwards, through -180, noisy") << -3000.0 << 0.05 << 3000;
+    QTest::addColumn<int>("span");     // 0: white noise alone, else the walk alone over spans of this many frames
+    const QStringList white {"--noise-density", "150,200,300", "--random-walk", "0", "--count"};
+    QTest::newRow("unpaced, 100/s") << white + QStringList{"20000", "--yaw-drift", "3000"} << 100.0 << 3000.0 << 0;
+    QTest::newRow("max") << white + QStringList{"3000", "--rate", "max", "--yaw-drift", "-3000"}
+                         << LinkFramesPerSecond << -3000.0 << 0;
+    QTest::newRow("beyond the link") << white + QStringList{"3000", "--rate", "1000"} << LinkFramesPerSecond << 0.4
+                                     << 0;
+    QTest::newRow("walk, 100/s") << QStringList{"--noise-density", "0", "--random-walk", "2000,4000,8000", "--count",
+                                                "1000000"} << 100.0 << 0.4 << 500;
 }
 
-void TestSim::stillYawDriftsAndWraps()
+void TestSim::stillBoardHasItsFigures()
 {
+    QFETCH(QStringList, board);
+    QFETCH(double, fs);
     QFETCH(double, drift);
-    QFETCH(double, angleNoise);
-    QFETCH(int, count);
-    const Run run = runSim({"--still", "--seed", "8", "--yaw-drift", QString::number(drift), "--angle-noise",
-                            QString::number(angleNoise), "--count", QString::number(count), "--out",
-                            file("drift.bin")});
-    QCOMPARE(run.exitCode, 0);
-    const Decoded d = decode(contents("drift.bin"));
-    QCOMPARE(d.records.size(), count);
-    // Least squares over the unwrapped yaw, 100 frames/s unpaced.
-    double unwrapped = 0, previous = 0, st = 0, sy = 0, stt = 0, sty = 0, wraps = 0;
-    QList<double> pitch;
-    for (int i = 0; i < count; ++i) {
-        UART_RCV shown = d.records[i];
+    QFETCH(int, span);
+    QCOMPARE(runSim(QStringList{"--still", "--seed", "21", "--bias", "4,-3,2", "--angle-noise", "0", "--out",
+                                file("still.bin")} + board).exitCode, 0);
+    const QList<UART_RCV> records = decode(contents("still.bin")).records;
+    const double n = records.size(), truth[] = {4, -3, -998};
+    const QStringList figures = board[board.indexOf(span ? "--random-walk" : "--noise-density") + 1].split(',');
+    double sum[3] = {}, squares[3] = {}, yaw = 0, st = 0, sy = 0, stt = 0, sty = 0, last[3] = {};
+    for (int i = 0; i < records.size(); ++i) {
+        UART_RCV shown = records[i];
         RecordFormat::remap(shown);
-        const double yaw = shown.angle1 / 100.0, t = i / 100.0;
-        QVERIFY2(yaw > -180.0 && yaw <= 180.0, qPrintable(QString::number(yaw)));
-        const double step = std::remainder(yaw - previous, 360.0);
-        wraps += std::fabs(yaw - previous) > 180;
-        unwrapped += i ? step : yaw;
-        previous = yaw;
-        st += t, sy += unwrapped, stt += t * t, sty += t * unwrapped;
-        pitch.append(shown.angle2 / 100.0);
+        const double axes[] = {double(shown.accel1), double(shown.accel2), double(shown.accel3)}, t = i / fs;
+        for (int a = 0; a < 3 && (!span || i % span == 0); ++a) {
+            const double x = span ? axes[a] - std::exchange(last[a], axes[a]) : axes[a] - truth[a];
+            sum[a] += x, squares[a] += i || !span ? x * x : 0;
+        }
+        QVERIFY(shown.angle1 > -18000 && shown.angle1 <= 18000);
+        yaw += std::remainder(shown.angle1 / 100.0 - yaw, 360.0); // unwrapped
+        st += t, sy += yaw, stt += t * t, sty += t * yaw;
     }
-    const double n = count, span = count / 100.0;
+    // The white noise's per-sample deviation N sqrt(fs) and the bias; the
+    // walk's increments over T = span / fs, of variance K^2 T.
+    for (int a = 0; a < 3; ++a) {
+        const double k = figures[a].toDouble() / 1000, count = span ? n / span - 1 : n, mean = sum[a] / count;
+        const double variance = (span ? k * k * span / fs : k * k * fs) + (span ? 2.0 : 1.0) / 12;
+        const double measured = squares[a] / count - (span ? 0 : mean * mean);
+        QVERIFY2(std::fabs(measured / variance - 1) < 5 * std::sqrt(2 / count)
+                     && (span || std::fabs(mean) < 5 * std::sqrt(variance / n)),
+                 qPrintable(QString("axis %1: mean %2, variance %3 of %4").arg(a).arg(mean).arg(measured)
+                                .arg(variance)));
+    }
+    // Rounding a ramp errs by 0.005 deg at most, which tilts a least-squares
+    // line over T seconds by at most 0.015 / T deg/s.
     const double slope = (n * sty - st * sy) / (n * stt - st * st) * 60;
-    // Random error: the deviation sigma (noise and rounding) over
-    // sum (t - mean)^2 = n T^2 / 12; rounding a steady ramp errs by at most
-    // 0.005 deg, which moves the slope by at most 0.015 / T deg/s.
-    const double sigma = std::sqrt(angleNoise * angleNoise + 0.0001 / 12);
-    const double tolerance = (5 * sigma * std::sqrt(12 / n) / span + 0.015 / span) * 60;
-    QVERIFY2(std::fabs(slope - drift) < tolerance, qPrintable(QString("%1 deg/min").arg(slope)));
-    QCOMPARE(int(wraps), int((std::fabs(drift) * span / 60 + 180) / 360));
-    // Pitch has the angle noise alone (and exactly none without).
-    const double pitchSd = std::sqrt(moments(pitch).variance);
-    QVERIFY2(angleNoise > 0 ? std::fabs(pitchSd / sigma - 1) < 5 / std::sqrt(2 * n) : pitchSd == 0,
-             qPrintable(QString::number(pitchSd)));
+    QVERIFY2(std::fabs(slope - drift) < 0.015 * fs / n * 60, qPrintable(QString::number(slope)));
 }
 
 void TestSim::hostInputFindsSplitResetCommand()

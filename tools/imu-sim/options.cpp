@@ -301,8 +301,8 @@ Options:
                         truth for the monitor's noise analysis and imu-noise
   --noise-density N     white noise density of the accelerations in
                         ug/sqrt(Hz), two-sided (the Allan deviation's value
-                        at 1 s): one value for X, Y and Z, or X,Y,Z
-                        (default 200)
+                        at 1 s): one value for X, Y and Z (the monitor's
+                        axes), or X,Y,Z (default 200)
   --random-walk K       random walk of each acceleration's bias in
                         ug/sqrt(s) (the Allan deviation's +1/2 line read at
                         3 s): one value or X,Y,Z (default 20)
