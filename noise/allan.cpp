@@ -90,24 +90,46 @@ AdevPoint point(qint64 m, qint64 n, double sum, qint64 points, double rateHz, do
     return p;
 }
 
+namespace {
+
+// Below this a sum of squares of integers held in double is exact, whatever
+// the order it was summed in.
+constexpr double ExactBelow = 9007199254740992.0; // 2^53
+
+// The block's sum without rounding, for a block whose double sum may
+// have lost digits.
+__int128 exactSum(const double* x, qint64 n, qint64 m)
+{
+    __int128 sum = 0;
+    for (qint64 i = 0; i < n; ++i) {
+        const qint64 d = qint64(x[i + 2 * m]) - 2 * qint64(x[i + m]) + qint64(x[i]);
+        sum += __int128(d) * d;
+    }
+    return sum;
+}
+
+} // namespace
+
 QVector<AdevPoint> octaves(const double* x, qint64 points, qint64 records, double rateHz, double scale)
 {
     std::vector<qint64> factors;
     for (qint64 m = 1; m <= maximumFactor(records) && points - 2 * m > 0; m *= 2)
         factors.push_back(m);
-    std::vector<double> sums(factors.size(), 0.0);
+    std::vector<__int128> sums(factors.size(), 0);
     for (qint64 start = 0; start < points; start += BlockPoints) {
         for (std::size_t k = 0; k < factors.size(); ++k) {
             const qint64 terms = points - 2 * factors[k];
             const qint64 count = std::min(BlockPoints, terms - start);
-            if (count > 0)
-                sums[k] += secondDifferenceSum(x + start, count, factors[k]);
+            if (count <= 0)
+                continue;
+            const double block = secondDifferenceSum(x + start, count, factors[k]);
+            sums[k] += block < ExactBelow ? __int128(block) : exactSum(x + start, count, factors[k]);
         }
     }
     QVector<AdevPoint> result;
     result.reserve(int(factors.size()));
     for (std::size_t k = 0; k < factors.size(); ++k)
-        result.append(point(factors[k], points - 2 * factors[k], sums[k], points, rateHz, scale));
+        result.append(point(factors[k], points - 2 * factors[k], double(sums[k]), points, rateHz, scale));
     return result;
 }
 
