@@ -26,6 +26,22 @@ namespace Noise {
 constexpr int Channels = 6; // yaw, pitch, roll (degrees), X, Y, Z acceleration (mg): the charts' order
 // The link's full rate: 115200 baud, ten bit times a byte, 19-byte frames.
 constexpr double FullRateHz = 115200.0 / (10 * 19);
+// The CSV column of a channel (yaw_deg, pitch_deg, roll_deg, x_mg, y_mg,
+// z_mg) and whether it is an angle (phase) rather than an acceleration.
+QString channelName(int channel);
+constexpr bool isAngle(int channel) { return channel < 3; }
+// An angle's step from the record before, in hundredths of a degree, taken
+// the short way round: in (-18000, 18000].
+constexpr int unwrapStep(int from, int to)
+{
+    int step = to - from;
+    while (step > 18000)
+        step -= 36000;
+    while (step <= -18000)
+        step += 36000;
+    return step;
+}
+
 // Fewer records than this are no span to analyse.
 constexpr qint64 MinimumRecords = 100;
 
@@ -105,9 +121,14 @@ struct ChannelResult
     Coefficient randomWalk;       // K, µg/√s, at tau = 3 s
     // Under twice the floor a 1 mg step gives at this rate.
     bool atResolutionLimit = false;
+    // That floor: the white noise of a 1 mg step at this rate, µg/√Hz
+    // two-sided (accelerations; 0 for angles).
+    double whiteNoiseFloor = 0.0;
 
     // Angles: least-squares slope of the unwrapped angle.
     double driftDegPerMin = 0.0;
+    // The ordinary least-squares error, which takes the residuals as
+    // independent: a wandering angle's true uncertainty is larger.
     double driftStdErrDegPerMin = 0.0;
 
     Spectrum spectrum;
@@ -122,6 +143,13 @@ struct Result
     double secondsAnalysing = 0.0;
     std::array<ChannelResult, Channels> channels;
 };
+
+// The resolution floor of the Allan deviation at tauS: a 1 mg step is
+// white frequency noise of 1/sqrt(12) mg a sample, N = that / sqrt(rate),
+// falling as 1/sqrt(tau); a 0.01° step is white phase noise of
+// 0.01/sqrt(12) ° a sample, whose deviation is sqrt(3) times that over tau,
+// 0.005 °/s at 1 s, falling as 1/tau. In mg, or °/s for angles.
+double adevFloor(bool angle, double rateHz, double tauS);
 
 // The whole analysis of a span; span.size() >= MinimumRecords. With
 // adev given (one list per channel, e.g. LiveAllan's), the Allan sums are
@@ -138,6 +166,8 @@ public:
     // broken from the one before (a lost frame) or not.
     void append(const std::array<qint16, Channels>& raw, qint64 msSinceEpoch, bool indexBroken);
     qint64 size() const;
+    // Breaks in the frame index among the records so far.
+    qint64 lostFrames() const;
     // Octaves m = 1, 2, 4, ... up to a quarter of the records so far.
     QVector<AdevPoint> adev(int channel, double rateHz) const;
     // The records so far, for the spectrum and the fits on a worker thread.

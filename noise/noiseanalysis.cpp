@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "noiseanalysis.h"
+
+#include "allan.h"
+#include "coefficients.h"
+#include "spectrum.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace Noise {
+
+namespace {
+
+constexpr double MsPerSecond = 1000.0;
+constexpr double MicroPerMilli = 1000.0; // µg a mg
+constexpr double DegreesPerStep = 0.01;  // an angle is in hundredths
+// A figure under this many times its floor is at the resolution limit.
+constexpr double ResolutionMargin = 2.0;
+const double QuantisationSd = 1.0 / std::sqrt(12.0); // of a uniform step, in steps
+
+// The buffers one worker reuses from channel to channel.
+struct Workspace
+{
+    std::vector<double> phase;
+    std::vector<double> rate;
+};
+
+void accelerationStatistics(const std::vector<qint16>& raw, ChannelResult& c)
+{
+    // Exact integer sums: no cancellation in the variance of a large bias.
+    qint64 sum = 0;
+    __int128 squares = 0;
+    for (const qint16 v : raw) {
+        sum += v;
+        squares += qint64(v) * v;
+    }
+    const __int128 n = qint64(raw.size());
+    c.mean = double(sum) / double(n);
+    if (n > 1) {
+        const __int128 spread = n * squares - __int128(sum) * sum; // n (n - 1) times the variance
+        c.sd = std::sqrt(double(spread) / double(n) / double(n - 1));
+    }
+}
+
+void angleStatistics(const std::vector<double>& phase, double rateHz, ChannelResult& c)
+{
+    const qint64 n = qint64(phase.size());
+    double mean = 0.0;
+    for (const double v : phase)
+        mean += v;
+    mean /= double(n);
+    const double centre = (double(n) - 1.0) / 2.0;
+    double sxy = 0.0;
+    double syy = 0.0;
+    for (qint64 i = 0; i < n; ++i) {
+        const double dy = phase[std::size_t(i)] - mean;
+        sxy += (double(i) - centre) * dy;
+        syy += dy * dy;
+    }
+    const double sxx = double(n) * (double(n) * double(n) - 1.0) / 12.0;
+    // The mean angle as displayed, back within (-180°, 180°].
+    double wrapped = std::remainder(mean * DegreesPerStep, 360.0);
+    if (wrapped <= -180.0)
+        wrapped += 360.0;
+    c.mean = wrapped;
+    c.sd = n > 1 ? std::sqrt(syy / double(n - 1)) * DegreesPerStep : 0.0;
+    const double perMinute = rateHz * 60.0 * DegreesPerStep;
+    const double slope = sxx > 0.0 ? sxy / sxx : 0.0;
+    c.driftDegPerMin = slope * perMinute;
+    if (n > 2) {
+        const double residual = std::max(0.0, syy - slope * sxy);
+        c.driftStdErrDegPerMin = std::sqrt(residual / double(n - 2) / sxx) * perMinute;
+    }
+}
+
+const AdevPoint* nearestTo(const QVector<AdevPoint>& adev, double tauS)
+{
+    const AdevPoint* best = nullptr;
+    for (const AdevPoint& p : adev) {
+        if (!best || std::abs(std::log(p.tauS / tauS)) < std::abs(std::log(best->tauS / tauS)))
+            best = &p;
+    }
+    return best;
+}
+
+void toMicro(Coefficient& c, const QString& unit)
+{
+    c.value *= MicroPerMilli;
+    c.unit = unit;
+}
+
+void analyseChannel(const Span& span, int channel, const QVector<AdevPoint>* given, Workspace& work,
+                    ChannelResult& c)
+{
+    const std::vector<qint16>& raw = span.raw[std::size_t(channel)];
+    const qint64 n = qint64(raw.size());
+    const double rate = span.rateHz;
+    c.name = channelName(channel);
+    c.angle = isAngle(channel);
+    c.unit = c.angle ? QStringLiteral("deg") : QStringLiteral("mg");
+
+    // The phase in whole steps, held exactly: an angle's is its unwrapped
+    // value, an acceleration's the running sum of its samples from 0. The
+    // rate samples are what the spectrum is taken of.
+    work.phase.resize(std::size_t(c.angle ? n : n + 1));
+    work.rate.resize(std::size_t(c.angle ? n - 1 : n));
+    double* phase = work.phase.data();
+    double* samples = work.rate.data();
+    if (c.angle) {
+        double x = raw[0];
+        phase[0] = x;
+        for (qint64 i = 1; i < n; ++i) {
+            const int step = unwrapStep(raw[std::size_t(i - 1)], raw[std::size_t(i)]);
+            x += step;
+            phase[i] = x;
+            samples[i - 1] = step * DegreesPerStep * rate;
+        }
+    } else {
+        double x = 0.0;
+        phase[0] = 0.0;
+        for (qint64 i = 0; i < n; ++i) {
+            samples[i] = raw[std::size_t(i)];
+            x += raw[std::size_t(i)];
+            phase[i + 1] = x;
+        }
+    }
+    const qint64 points = qint64(work.phase.size());
+    const double scale = c.angle ? DegreesPerStep : 1.0 / rate;
+    c.adev = given ? *given : Allan::octaves(phase, points, n, rate, scale);
+
+    if (c.angle) {
+        angleStatistics(work.phase, rate, c);
+        c.spectrum = Welch::welch(samples, n - 1, rate, 1.0, QStringLiteral("(°/s)/√Hz"));
+        const AdevPoint* atOne = nearestTo(c.adev, Coefficients::WhiteNoiseTauS);
+        c.atResolutionLimit = c.sd < ResolutionMargin * QuantisationSd * DegreesPerStep
+            || (atOne && atOne->dev < ResolutionMargin * adevFloor(true, rate, atOne->tauS));
+        return;
+    }
+
+    accelerationStatistics(raw, c);
+    c.spectrum = Welch::welch(samples, n, rate, MicroPerMilli, QStringLiteral("µg/√Hz"));
+    c.whiteNoise = Coefficients::fixedSlope(c.adev, -0.5, Coefficients::WhiteNoiseTauS, points);
+    toMicro(c.whiteNoise, QStringLiteral("µg/√Hz"));
+    c.randomWalk = Coefficients::fixedSlope(c.adev, 0.5, Coefficients::RandomWalkTauS, points);
+    toMicro(c.randomWalk, QStringLiteral("µg/√s"));
+    c.biasInstability = Coefficients::biasInstability(c.adev, c.biasRawMinimum, c.biasTauS);
+    toMicro(c.biasInstability, QStringLiteral("µg"));
+    c.biasRawMinimum *= MicroPerMilli;
+
+    c.whiteNoiseFloor = adevFloor(false, rate, 1.0) * MicroPerMilli;
+    const double floor = ResolutionMargin * c.whiteNoiseFloor;
+    c.atResolutionLimit = c.sd < ResolutionMargin * QuantisationSd
+        || (c.whiteNoise.valid && c.whiteNoise.value < floor)
+        || c.spectrum.floor < std::sqrt(2.0) * floor;
+}
+
+} // namespace
+
+QString channelName(int channel)
+{
+    static const char* const names[Channels] = {"yaw_deg", "pitch_deg", "roll_deg", "x_mg", "y_mg", "z_mg"};
+    return channel >= 0 && channel < Channels ? QString::fromLatin1(names[channel]) : QString();
+}
+
+double Span::rateFrom(qint64 records, qint64 firstMs, qint64 lastMs)
+{
+    if (records < 2 || lastMs <= firstMs)
+        return FullRateHz;
+    return double(records - 1) * MsPerSecond / double(lastMs - firstMs);
+}
+
+double adevFloor(bool angle, double rateHz, double tauS)
+{
+    if (angle)
+        return std::sqrt(3.0) * QuantisationSd * DegreesPerStep / tauS;
+    return QuantisationSd / std::sqrt(rateHz * tauS);
+}
+
+Result analyse(const Span& span, const std::array<QVector<AdevPoint>, Channels>* adev)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Result result;
+    result.records = span.size();
+    result.lostFrames = span.lostFrames;
+    result.rateHz = span.rateHz;
+    result.durationS = double(span.size()) / span.rateHz;
+    if (span.size() < 2) {
+        for (int c = 0; c < Channels; ++c) {
+            result.channels[std::size_t(c)].name = channelName(c);
+            result.channels[std::size_t(c)].angle = isAngle(c);
+            result.channels[std::size_t(c)].unit = isAngle(c) ? QStringLiteral("deg") : QStringLiteral("mg");
+        }
+        return result;
+    }
+
+    // The channels are independent: each worker takes the next one.
+    std::atomic<int> next{0};
+    auto work = [&] {
+        Workspace workspace;
+        for (int c; (c = next.fetch_add(1)) < Channels;) {
+            analyseChannel(span, c, adev ? &(*adev)[std::size_t(c)] : nullptr, workspace,
+                           result.channels[std::size_t(c)]);
+        }
+    };
+    const int workers = int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, Channels));
+    std::vector<std::thread> threads;
+    for (int i = 1; i < workers; ++i)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    result.secondsAnalysing = double(clock.nsecsElapsed()) / 1e9;
+    return result;
+}
+
+} // namespace Noise

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#ifndef NOISE_SPECTRUM_H
+#define NOISE_SPECTRUM_H
+
+#include "noiseanalysis.h"
+
+#include <QtGlobal>
+
+// Welch's method, as SciPy's welch() defaults do it: a periodic Hann
+// window, 50 % overlap, each segment's mean removed, the one-sided density
+// scaled by 1 / (fs sum(w^2)), the segments' densities averaged.
+namespace Noise::Welch {
+
+constexpr int MinimumSegment = 256;
+// 8192 samples: 13.5 s at the link's full rate, 0.07 Hz apart; an hour
+// still averages over 500 segments.
+constexpr int MaximumSegment = 8192;
+// At least this many segments (before overlap) where the span allows.
+constexpr qint64 SegmentsWanted = 16;
+constexpr int MaximumPeaks = 5;
+// A peak stands this many times above the median of the bins around it.
+constexpr double PeakFactor = 3.0;
+constexpr int PeakNeighbourhood = 16; // bins either side for that median
+constexpr double FloorFromHz = 1.0;
+
+// A power of two for n samples: n / SegmentsWanted within the bounds above,
+// and never more than n.
+int segmentLength(qint64 n);
+
+// The spectrum of samples (n of them, any unit u) at rateHz: ASD in u/√Hz
+// times unitScale, with the floor and the peaks.
+Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale, const QString& unit);
+
+} // namespace Noise::Welch
+
+#endif // NOISE_SPECTRUM_H
