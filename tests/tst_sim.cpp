@@ -43,7 +43,6 @@ private slots:
     void captureReplaysByteForByte();
     void stillBoardHasItsFigures_data();
     void stillBoardHasItsFigures();
-    void imuNoiseReadsTheStillBoardsFigures_data();
     void imuNoiseReadsTheStillBoardsFigures();
     void hostInputFindsSplitResetCommand();
     void hostInputReportsOtherBytes();
@@ -498,9 +497,8 @@ void TestSim::stillBoardHasItsFigures_data()
     QTest::addColumn<int>("span");     // 0: white noise alone; else the walk alone, over this many frames
     const QStringList white {"--noise-density", "150,200,300", "--random-walk", "0", "--count"};
     QTest::newRow("100/s") << white + QStringList{"20000", "--yaw-drift", "3000"} << 100.0 << 3000.0 << 0;
-    QTest::newRow("max") << white + QStringList{"3000", "--rate", "max", "--yaw-drift", "-3000"} << LinkFramesPerSecond
-                         << -3000.0 << 0;
-    QTest::newRow("over") << white + QStringList{"3000", "--rate", "1000"} << LinkFramesPerSecond << 0.4 << 0;
+    QTest::newRow("over the link") << white + QStringList{"3000", "--rate", "1000", "--yaw-drift", "-3000"}
+                                   << LinkFramesPerSecond << -3000.0 << 0;
     QTest::newRow("walk") << QStringList{"--noise-density", "0", "--random-walk", "2000,4000,8000", "--count",
                                          "1000000"} << 100.0 << 0.4 << 500;
 }
@@ -514,8 +512,8 @@ void TestSim::stillBoardHasItsFigures()
     const QStringList arguments {"--still", "--bias", "4,-3,2", "--angle-noise", "0", "--out", file("s.bin")};
     QCOMPARE(runSim(arguments + board).exitCode, 0);
     const QByteArray capture = contents("s.bin");
-    // The same seed gives the same stream (unpaced, where that costs little).
-    QVERIFY(board.contains("--rate") || (runSim(arguments + board).exitCode == 0 && contents("s.bin") == capture));
+    QVERIFY2(board.contains("--rate") || (runSim(arguments + board).exitCode == 0 && contents("s.bin") == capture),
+             "the same seed gave another stream");
     const QList<UART_RCV> records = decode(capture).records;
     const double n = records.size(), truth[] = {4, -3, -998};
     const QStringList figures = board[board.indexOf(span ? "--random-walk" : "--noise-density") + 1].split(',');
@@ -545,31 +543,22 @@ void TestSim::stillBoardHasItsFigures()
     QVERIFY2(std::fabs(slope - drift) < 0.015 * fs / n * 60, qPrintable(QString::number(slope)));
 }
 
-void TestSim::imuNoiseReadsTheStillBoardsFigures_data()
-{
-    QTest::addColumn<QString>("density"); // ug/sqrt(Hz); 30 s shows N and the drift, not the walk yet
-    QTest::addColumn<double>("drift");    // deg/min
-    QTest::newRow("axes apart, drifting left") << "150,200,300" << -0.4;
-}
-
 void TestSim::imuNoiseReadsTheStillBoardsFigures()
 {
 #ifndef IMU_NOISE_PATH
     QSKIP("imu-noise is not part of this build");
 #else
-    QFETCH(QString, density);
-    QFETCH(double, drift);
-    const double n = 18190, span = n / LinkFramesPerSecond;
-    QCOMPARE(runSim({"--still", "--noise-density", density, "--random-walk", "5", "--yaw-drift",
-                     QString::number(drift), "--rate", "max", "--count", "18190", "--out", file("cap.bin")})
+    // 30 s at the link's rate show N and the drift, not yet the walk (past sqrt(3) N / K).
+    const double n = 18190, span = n / LinkFramesPerSecond, density[] = {150, 200, 300}, drift = -0.4;
+    QCOMPARE(runSim({"--still", "--noise-density", "150,200,300", "--random-walk", "5", "--yaw-drift", "-0.4",
+                     "--rate", "max", "--count", "18190", "--out", file("cap.bin")})
                  .exitCode, 0);
     QProcess tool;
     tool.start(QStringLiteral(IMU_NOISE_PATH), {"--json", file("cap.bin")});
     QVERIFY(tool.waitForFinished(60000) && tool.exitCode() == 0);
     const QJsonArray channels = QJsonDocument::fromJson(tool.readAllStandardOutput())["channels"].toArray();
     for (int a = 0; a < 3; ++a) {
-        // The fit weighs its octaves by their degrees of freedom (1 / e^2, e from the 68 % intervals);
-        // a weighted mean errs by at most the same mean of its terms' errors, however they correlate.
+        // The fit weighs octaves by 1 / e^2 (their edf): it errs at most as they do, so weighted, however correlated.
         const QJsonValue c = channels[3 + a], fit = c["white_noise"];
         double sum = 0, weights = 0;
         for (const QJsonValue p : c["adev"].toArray()) {
@@ -579,7 +568,7 @@ void TestSim::imuNoiseReadsTheStillBoardsFigures()
                 sum += 1 / e, weights += 1 / (e * e);
         }
         const double rounding = 1e3 / std::sqrt(12 * LinkFramesPerSecond), value = fit["value"].toDouble();
-        const double expected = std::hypot(density.split(',')[a].toDouble(), rounding), tolerance = 5 * sum / weights;
+        const double expected = std::hypot(density[a], rounding), tolerance = 5 * sum / weights;
         QVERIFY2(tolerance < 0.2 && std::fabs(value / expected - 1) < tolerance,
                  qPrintable(QString("%1 of %2").arg(value).arg(expected)));
     }
