@@ -685,10 +685,14 @@ int playBack(const QString& path, int seconds, bool shown, int argc, char** argv
 
     if (shown) {
         viewer.findChild<QPushButton*>("attitude_pb")->click();
+        // Beside the viewer, where a desktop would place it.
+        if (auto* attitudeWindow = viewer.findChild<QWidget*>("attitude_window"))
+            attitudeWindow->move(viewer.frameGeometry().right() + 12, viewer.y());
         charts->setView(history.firstTime() / 1000.0, history.firstTime() / 1000.0 + 30.0);
         head->seek(history.firstTime() + 600000.0);
         speeds->setCurrentIndex(speeds->findText(QString::fromUtf8("10×")));
         play->click();
+        std::printf("playback: shown, playing at 10x with the attitude window open\n");
         wait(seconds);
     }
     return 0;
