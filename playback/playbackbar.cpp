@@ -144,6 +144,12 @@ void PlaybackBar::setPosition(double msSinceEpoch)
 
 void PlaybackBar::setAchievedSpeed(double speed)
 {
-    achieved->setText(speed > 0.0 ? QStringLiteral("achieved %1×").arg(speed, 0, 'f', speed < 10 ? 2 : 1)
-                                  : QString());
+    if (speed <= 0.0) {
+        achieved->setText(QString());
+        return;
+    }
+    // Three significant digits, decided on the rounded value: 9.999 reads
+    // "10.0", not "10.00" one moment and "10.0" the next.
+    const int decimals = speed >= 99.95 ? 0 : speed >= 9.995 ? 1 : 2;
+    achieved->setText(QStringLiteral("achieved %1×").arg(speed, 0, 'f', decimals));
 }
