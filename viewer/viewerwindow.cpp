@@ -160,7 +160,6 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     attitude->setWindowTitle(QStringLiteral("Attitude – %1").arg(name));
     player->keys()->watch(attitude);
     connect(player, &Playback::recordShown, this, &ViewerWindow::showRecord);
-    connect(attitudeButton, &QPushButton::toggled, player, &Playback::redraw);
 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);

@@ -654,6 +654,9 @@ int playBack(const QString& path, int seconds, bool shown, int argc, char** argv
             charts->showAll();
         else
             charts->setView(history.firstTime() / 1000.0, history.firstTime() / 1000.0 + 10.0);
+        // The new view drawn once first: that is the zoom's cost, not a seek's.
+        for (int channel = 0; channel < History::Channels; ++channel)
+            charts->chart(channel)->customPlot()->replot(QCustomPlot::rpImmediateRefresh);
         constexpr int Seeks = 200;
         double total = 0.0, worst = 0.0, cpuTotal = 0.0, cpuWorst = 0.0;
         for (int n = 0; n < Seeks; ++n) {
