@@ -377,9 +377,7 @@ void Widget::printToConsole(const QString& message)
 
 void Widget::printToConsole(const QString& message, qint64 msSinceEpoch)
 {
-    // "[%1] %2" with the 12 characters of the time: put together in one
-    // piece, without parsing a pattern and making a string for each step.
-    pendingLines.append(QLatin1Char('[') % consoleClock.at(msSinceEpoch) % QLatin1String("] ") % message);
+    pendingLines.append(consoleClock.line(msSinceEpoch, message));
     if (!holdingLines)
         flushConsole();
 }

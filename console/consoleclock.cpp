@@ -2,6 +2,7 @@
 #include "consoleclock.h"
 
 #include <QDateTime>
+#include <QStringBuilder>
 
 namespace {
 
@@ -50,4 +51,11 @@ QString ConsoleClock::at(qint64 msSinceEpoch)
     *out++ = QLatin1Char('.');
     putDigits(out, int(ms % 1000), 3);
     return text;
+}
+
+QString ConsoleClock::line(qint64 msSinceEpoch, const QString& message)
+{
+    // "[%1] %2" with the 12 characters of the time: put together in one
+    // piece, without parsing a pattern and making a string for each step.
+    return QLatin1Char('[') % at(msSinceEpoch) % QLatin1String("] ") % message;
 }

@@ -18,6 +18,8 @@ public:
     // The same for any instant; successive calls within one second reuse the
     // offset.
     QString at(qint64 msSinceEpoch);
+    // A console line as the console shows it: "[hh:mm:ss.zzz] message".
+    QString line(qint64 msSinceEpoch, const QString& message);
 
 private:
     qint64 offsetSecond = std::numeric_limits<qint64>::min();

@@ -13,6 +13,7 @@
 #include <qcustomplot.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -278,8 +279,12 @@ void ChartGroup::placeTexts(Chart& c)
 
 void ChartGroup::showReadout(double seconds)
 {
-    const qint64 i = history->nearest(seconds * 1000.0);
-    if (i < 0) {
+    showReadoutOf(history->nearest(seconds * 1000.0));
+}
+
+void ChartGroup::showReadoutOf(qint64 i)
+{
+    if (i < 0 || i >= history->size()) {
         hideReadout();
         return;
     }
@@ -306,7 +311,7 @@ void ChartGroup::showReadout(double seconds)
         c.cursorText->position->setCoords(key, value);
         c.cursorText->setVisible(true);
     }
-    redrawAll();
+    redrawMarkers();
 }
 
 void ChartGroup::hideReadout()
@@ -319,7 +324,70 @@ void ChartGroup::hideReadout()
         c.cursorDot->setVisible(false);
         c.cursorText->setVisible(false);
     }
-    redrawAll();
+    redrawMarkers();
+}
+
+void ChartGroup::setPlayHead(double seconds)
+{
+    if (charts.isEmpty())
+        return;
+    if (playHeadLines.isEmpty()) {
+        for (Chart& c : charts) {
+            // The head and the read-out move on every redraw while playing:
+            // on a layer of their own, drawn alone, the rest of the chart is
+            // drawn only when the view changes.
+            QCPLayer* overlay = c.plot->layer(QStringLiteral("overlay"));
+            overlay->setMode(QCPLayer::lmBuffered);
+            for (QCPLayerable* item : {static_cast<QCPLayerable*>(c.cursor), static_cast<QCPLayerable*>(c.cursorText),
+                                       static_cast<QCPLayerable*>(c.cursorDot)})
+                item->setLayer(overlay);
+            auto* line = new QCPItemLine(c.plot);
+            line->setLayer(overlay);
+            line->setPen(QPen(QColor(0, 130, 60), 2));
+            for (QCPItemPosition* end : {line->start, line->end}) {
+                end->setTypeX(QCPItemPosition::ptPlotCoords);
+                end->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            }
+            playHeadLines.append(line);
+        }
+    }
+    for (QCPItemLine* line : std::as_const(playHeadLines)) {
+        line->start->setCoords(seconds, 0);
+        line->end->setCoords(seconds, 1);
+        line->setVisible(true);
+    }
+    const QCPRange view = charts.first().plot->xAxis->range();
+    if (view.contains(seconds)) {
+        redrawMarkers();
+        return;
+    }
+    // Forward, the head starts the new page; back, it ends it.
+    const double width = view.size();
+    const double lower = seconds > view.upper ? seconds - width * PlayHeadMargin : seconds - width * (1.0 - PlayHeadMargin);
+    setView(lower, lower + width);
+}
+
+void ChartGroup::clearPlayHead()
+{
+    for (QCPItemLine* line : std::as_const(playHeadLines))
+        line->setVisible(false);
+    redrawMarkers();
+}
+
+void ChartGroup::redrawMarkers()
+{
+    if (playHeadLines.isEmpty()) {
+        redrawAll();
+        return;
+    }
+    // A chart whose view moved is drawn whole at its next tick anyway.
+    for (Chart& c : charts) {
+        const QCPRange view = c.plot->xAxis->range();
+        if (view.lower == c.made.lower && view.upper == c.made.upper)
+            c.cursor->layer()->replot();
+        else
+            c.chart->requestRedraw();
+    }
 }
 
 bool ChartGroup::eventFilter(QObject* watched, QEvent* event)

@@ -73,6 +73,16 @@ public:
     void hideReadout();
     // The record read out, -1 when none.
     qint64 readoutRecord() const { return readout; }
+    // The read-out at this very record (a play head's: the record at or
+    // before it, not the nearest), or none for -1.
+    void showReadoutOf(qint64 record);
+
+    // A play head at this time (seconds since the epoch): a line across all
+    // six in a colour of its own. When it leaves the view, the view pages
+    // along to it, as wide as it was.
+    void setPlayHead(double seconds);
+    void clearPlayHead();
+    static constexpr double PlayHeadMargin = 0.05; // of the view's width, before a paged-to head
 
     // The chart of this channel.
     Plotter* chart(int channel) const;
@@ -125,6 +135,8 @@ private:
     void fillReduced(Chart& c, int channel, int columns);
     void placeTexts(Chart& c);
     void redrawAll();
+    // The read-out and the play head only, when they have a layer of their own.
+    void redrawMarkers();
 
     void pressed(int channel, QMouseEvent* event);
     void moved(int channel, QMouseEvent* event);
@@ -134,6 +146,8 @@ private:
 
     const History* history;
     QVector<Chart> charts;
+    // One a chart, made on the first play head.
+    QVector<QCPItemLine*> playHeadLines;
     bool live = false;
     qint64 readout = -1;
 

@@ -6,6 +6,8 @@
 #include "highdpi.h"
 #include "history.h"
 #include "loadedrecording.h"
+#include "playback.h"
+#include "playbackbar.h"
 #include "recordcsv.h"
 #include "viewerwindow.h"
 #include "plotter.h"
@@ -26,6 +28,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSlider>
 #include <QSerialPortInfo>
 #include <QStyleOption>
 #include <QTextBlock>
@@ -291,6 +294,14 @@ private slots:
     void viewerShowsARecording();
     void viewerRefusesABadFile();
     void viewerReadsPastPiecesAndACutOffRow();
+    // Watched again
+    void playHeadKeepsToTheClock_data();
+    void playHeadKeepsToTheClock();
+    void playHeadMovesByRecordAndTime_data();
+    void playHeadMovesByRecordAndTime();
+    void recordLineIsTheConsoleLine_data();
+    void recordLineIsTheConsoleLine();
+    void playingNeverWritesTheRecording();
 
     // The attitude window
     void attitudeAxes_data();
@@ -303,6 +314,29 @@ private slots:
     void attitudeRedrawLeavesNoTrace();
 
 private:
+    // A recording of these rows (host_time as ISO text, displayed values)
+    // in the home folder.
+    QString writeRecording(const QList<QByteArray>& times, const QList<UART_RCV>& rows, const QString& name = "watched.csv")
+    {
+        QByteArray csv = RecordCsv::Header;
+        for (int i = 0; i < rows.size(); ++i)
+            RecordCsv::appendRow(csv, times.at(i), rows.at(i));
+        QFile file(home.path() + "/" + name);
+        return file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() ? file.fileName() : QString();
+    }
+    // It opened in a viewer on a clock the test moves.
+    std::unique_ptr<ViewerWindow> viewerOn(const QString& path, double* wallMs)
+    {
+        QString error;
+        auto loaded = LoadedRecording::load(path, error);
+        if (!loaded)
+            return nullptr;
+        auto viewer = std::make_unique<ViewerWindow>(std::move(loaded));
+        viewer->playback()->head()->setClock([wallMs] { return *wallMs; });
+        viewer->show();
+        return viewer;
+    }
+
     // Clicks Open… and picks path in the file dialog, which must start in
     // the recordings' folder; what the window then shows modally (a message
     // box's text) is read and closed.
@@ -1555,6 +1589,207 @@ void TestWindow::viewerReadsPastPiecesAndACutOffRow()
     QCOMPARE(loaded->history().timeAt(Rows - 1), start + (Rows - 1) * 2);
     QCOMPARE(loaded->history().valueAt(Rows - 1, 0), (Rows - 1) % 30000 / 100.0);
     QVERIFY2(loaded->cutOffText().startsWith(file.fileName() + ":80002: the last row is cut off"), qPrintable(loaded->cutOffText()));
+}
+
+// ---------------------------------------------------------- watched again
+
+void TestWindow::playHeadKeepsToTheClock_data()
+{
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<double>("laterSpeed"); // chosen halfway
+    QTest::addColumn<double>("tickMs");     // the redraws' period
+    QTest::addColumn<double>("wallMs");
+    QTest::addColumn<double>("advancedMs");
+    // Ten minutes of records 10 ms apart.
+    QTest::newRow("10x, redraws every 25 ms") << 10.0 << 10.0 << 25.0 << 30000.0 << 300000.0;
+    QTest::newRow("10x, redraws 5 s late") << 10.0 << 10.0 << 5000.0 << 30000.0 << 300000.0;
+    QTest::newRow("100x, redraws every 16 ms") << 100.0 << 100.0 << 16.0 << 3000.0 << 300000.0;
+    QTest::newRow("0.1x, redraws every 40 ms") << 0.1 << 0.1 << 40.0 << 30000.0 << 3000.0;
+    QTest::newRow("1x, then 10x from halfway") << 1.0 << 10.0 << 25.0 << 20000.0 << 110000.0;
+    QTest::newRow("ten minutes at 10x end after a minute") << 10.0 << 10.0 << 25.0 << 60000.0 << 600000.0;
+}
+
+void TestWindow::playHeadKeepsToTheClock()
+{
+    QFETCH(double, speed);
+    QFETCH(double, laterSpeed);
+    QFETCH(double, tickMs);
+    QFETCH(double, wallMs);
+    QFETCH(double, advancedMs);
+    constexpr qint64 Start = 1765000000000, SpanMs = 600000;
+    History history(0);
+    for (qint64 ms = 0; ms <= SpanMs; ms += 10)
+        history.append(Start + ms, {quint8(ms / 10), 0, 0, 0, 0, 0, 0});
+    double wall = 1234.5;
+    PlayHead head(&history, [&wall] { return wall; });
+    head.setSpeed(speed);
+    head.setPlaying(true);
+    for (double played = 0; played < wallMs;) {
+        const double step = qMin(tickMs, wallMs - played);
+        if (played < wallMs / 2 && played + step >= wallMs / 2) {
+            wall += wallMs / 2 - played;
+            played = wallMs / 2;
+            head.setSpeed(laterSpeed);
+            continue;
+        }
+        wall += step;
+        played += step;
+        head.advance();
+    }
+    QCOMPARE(head.position() - Start, advancedMs);
+    const bool atEnd = advancedMs >= SpanMs;
+    QCOMPARE(head.isPlaying(), !atEnd);
+    QCOMPARE(head.record(), atEnd ? history.size() - 1 : qint64(advancedMs / 10));
+    if (!atEnd)
+        QCOMPARE(head.achievedSpeed(), laterSpeed);
+}
+
+void TestWindow::playHeadMovesByRecordAndTime_data()
+{
+    QTest::addColumn<QString>("focused");
+    QTest::newRow("slider focused") << "position_slider";
+    QTest::newRow("speed list focused") << "speed_combobox";
+    QTest::newRow("play button focused") << "play_pb";
+    QTest::newRow("a chart focused") << "yaw_plotter";
+}
+
+// Records at uneven and equal times: each step shows the next record, and
+// an instant shows the last record at or before it, never the nearest.
+void TestWindow::playHeadMovesByRecordAndTime()
+{
+    QFETCH(QString, focused);
+    const int offsets[] = {0, 5, 5, 5, 7, 100, 100, 2000};
+    const int last = 7;
+    const qint64 start = QDateTime::fromString("2026-12-09T10:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch();
+    QList<QByteArray> times;
+    QList<UART_RCV> rows;
+    for (int i = 0; i <= last; ++i) {
+        times << QDateTime::fromMSecsSinceEpoch(start + offsets[i], Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
+        rows << UART_RCV {quint8(10 + i), qint16(100 * i), qint16(-7 * i), 3, qint16(i), 0, 1000};
+    }
+    double wall = 0;
+    auto viewer = viewerOn(writeRecording(times, rows), &wall);
+    QVERIFY(viewer);
+    QStringList speeds;
+    auto* speedBox = child<QComboBox>(viewer.get(), "speed_combobox");
+    for (int i = 0; i < speedBox->count(); ++i)
+        speeds << speedBox->itemText(i);
+    QCOMPARE(speeds, QStringList({"0.1×", "0.25×", "0.5×", "1×", "2×", "5×", "10×", "30×", "100×"}));
+    QCOMPARE(speedBox->currentText(), "1×");
+    child<QPushButton>(viewer.get(), "attitude_pb")->click();
+    auto* attitude = viewer->findChild<QWidget*>("attitude_window");
+    QVERIFY(attitude && attitude->isVisible() && attitude->parentWidget() == viewer.get());
+    auto* head = viewer->playback()->head();
+    auto* charts = viewer->findChild<ChartGroup*>();
+    auto* target = child<QWidget>(viewer.get(), qPrintable(focused));
+    target->setFocus();
+    auto shows = [&](int record) {
+        viewer->playback()->redraw();
+        const QString line = child<QLabel>(viewer.get(), "record_l")->text();
+        const AttitudeValues values = attitude->findChild<AttitudeView*>()->values();
+        return head->record() == record && charts->readoutRecord() == record
+            && line.mid(PrefixLength).startsWith(QString("Ind: %1;").arg(10 + record, 3))
+            && values.yaw == rows[record].angle1 && values.pitch == rows[record].angle2;
+    };
+    auto press = [&](Qt::Key key, int record) {
+        QTest::keyClick(target, key);
+        return shows(record);
+    };
+    QVERIFY(shows(0));
+    for (int i = 1; i <= last; ++i)
+        QVERIFY2(press(Qt::Key_Right, i), qPrintable(QString("Right to %1").arg(i)));
+    QVERIFY(press(Qt::Key_Right, last));
+    for (int i = last - 1; i >= 0; --i)
+        QVERIFY2(press(Qt::Key_Left, i), qPrintable(QString("Left to %1").arg(i)));
+    QVERIFY(press(Qt::Key_Left, 0));
+    QVERIFY(press(Qt::Key_End, last));
+    QVERIFY(press(Qt::Key_PageUp, 6)); // +1000 ms: the second of the two at +100
+    QVERIFY(press(Qt::Key_PageUp, 0));
+    QVERIFY(press(Qt::Key_PageDown, 6));
+    QVERIFY(press(Qt::Key_PageDown, last));
+    QVERIFY(press(Qt::Key_Home, 0));
+    // The slider's steps are milliseconds: +4 is nearer +5 but shows +0;
+    // +99 shows +7.
+    auto* slider = child<QSlider>(viewer.get(), "position_slider");
+    const std::pair<int, int> slid[] = {{4, 0}, {6, 3}, {99, 4}, {100, 6}, {1999, 6}, {2000, last}};
+    for (const auto& [ms, record] : slid) {
+        slider->setValue(ms);
+        QVERIFY2(shows(record), qPrintable(QString("slider at +%1").arg(ms)));
+    }
+    // Space plays, on the clock, and the end unchecks Play.
+    QVERIFY(press(Qt::Key_Home, 0));
+    QTest::keyClick(target, Qt::Key_Space);
+    auto* play = child<QPushButton>(viewer.get(), "play_pb");
+    QVERIFY(head->isPlaying() && play->isChecked() && play->text() == "Pause");
+    wall += 1999.0;
+    QVERIFY(shows(6) && head->isPlaying());
+    wall += 1.0;
+    QVERIFY(shows(last) && !head->isPlaying() && !play->isChecked() && play->text() == "Play");
+}
+
+void TestWindow::recordLineIsTheConsoleLine_data()
+{
+    QTest::addColumn<QList<QByteArray>>("times");
+    QTest::addColumn<int>("record");
+    QTest::newRow("across midnight") << QList<QByteArray> {"2026-12-08T23:59:59.990+01:00", "2026-12-09T00:00:00.001+01:00"} << 1;
+    // The history moves it after the one before; the line keeps host_time.
+    QTest::newRow("after the host's clock was set back")
+        << QList<QByteArray> {"2026-12-09T10:00:00.000Z", "2026-12-09T10:00:00.010Z", "2026-12-09T09:59:59.004Z"} << 2;
+}
+
+void TestWindow::recordLineIsTheConsoleLine()
+{
+    QFETCH(QList<QByteArray>, times);
+    QFETCH(int, record);
+    QList<UART_RCV> rows;
+    for (int i = 0; i < times.size(); ++i)
+        rows << UART_RCV {quint8(i), 0, 0, 0, 0, 0, 0};
+    rows[record] = {2, -1, 0, 1, 2, 3, -4};
+    double wall = 0;
+    auto viewer = viewerOn(writeRecording(times, rows), &wall);
+    QVERIFY(viewer);
+    viewer->seekToRecord(record);
+    viewer->playback()->redraw();
+    const QString time = QDateTime::fromString(times[record], Qt::ISODateWithMs).toLocalTime().toString("hh:mm:ss.zzz");
+    QCOMPARE(child<QLabel>(viewer.get(), "record_l")->text(),
+             "[" + time + "] Ind:   2; Yaw:   -0.01; Pitch:    0.00; Roll:    0.01; Xacc:      2 mg (  0.020 m/s2); "
+                          "Yacc:      3 mg (  0.029 m/s2); Zacc:     -4 mg ( -0.039 m/s2)");
+}
+
+void TestWindow::playingNeverWritesTheRecording()
+{
+    QList<QByteArray> times;
+    QList<UART_RCV> rows;
+    for (int i = 0; i < 500; ++i) {
+        times << QDateTime::fromMSecsSinceEpoch(1765000000000 + 2 * i, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
+        rows << UART_RCV {quint8(i), qint16(i), 0, 0, 0, 0, 0};
+    }
+    QVERIFY(QDir(home.path()).mkpath("kept"));
+    QFile file(writeRecording(times, rows, "kept/kept.csv"));
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addDays(-3).addMSecs(-123);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Append) && file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    double wall = 0;
+    auto viewer = viewerOn(file.fileName(), &wall);
+    QVERIFY(viewer);
+    child<QPushButton>(viewer.get(), "attitude_pb")->click();
+    child<QComboBox>(viewer.get(), "speed_combobox")->setCurrentText("100×");
+    child<QPushButton>(viewer.get(), "play_pb")->click();
+    for (int i = 0; i < 20; ++i) {
+        wall += 25;
+        viewer->playback()->redraw();
+    }
+    QVERIFY(!viewer->playback()->head()->isPlaying());
+    QTest::keyClick(viewer.get(), Qt::Key_Home);
+    QTest::keyClick(viewer.get(), Qt::Key_Right);
+    viewer.reset();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), bytes);
+    QCOMPARE(QFileInfo(file).lastModified().toUTC(), longAgo);
+    QCOMPARE(QDir(home.path() + "/kept").entryList(QDir::Files), QStringList {"kept.csv"});
 }
 
 // ---------------------------------------------------------- the attitude window

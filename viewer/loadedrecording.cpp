@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 
 LoadedRecording::LoadedRecording()
@@ -33,7 +34,11 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
         if (row == 0)
             loaded->timed = file.isTimed();
         const qint64 ms = loaded->timed ? msSinceEpoch : untimedOrigin + std::llround(double(row) * FramePeriodMs);
+        const qint64 shiftBefore = history.clockShiftMs();
         history.append(ms, shown);
+        if (history.clockShiftMs() != shiftBefore)
+            loaded->shiftFrom.emplace_back(row, history.clockShiftMs());
+        loaded->indices.push_back(shown.index);
         ++row;
     });
     if (!file.load(path)) {
@@ -48,4 +53,19 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     loaded->timed = file.isTimed();
     loaded->cutOff = file.cutOffText();
     return loaded;
+}
+
+UART_RCV LoadedRecording::recordAt(qint64 i) const
+{
+    const History& h = *records;
+    return {indices[size_t(i)], h.rawAt(i, 0), h.rawAt(i, 1), h.rawAt(i, 2),
+            h.rawAt(i, 3),      h.rawAt(i, 4), h.rawAt(i, 5)};
+}
+
+qint64 LoadedRecording::hostTimeAt(qint64 i) const
+{
+    const auto after = std::upper_bound(shiftFrom.begin(), shiftFrom.end(), i,
+                                        [](qint64 record, const std::pair<qint64, qint64>& s) { return record < s.first; });
+    const qint64 shift = after == shiftFrom.begin() ? 0 : std::prev(after)->second;
+    return records->timeAt(i) - shift;
 }

@@ -2,9 +2,13 @@
 #ifndef LOADEDRECORDING_H
 #define LOADEDRECORDING_H
 
+#include "parser.h"
+
 #include <QString>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class History;
 
@@ -34,11 +38,23 @@ public:
     // The reader's line when the last row was cut off and left out, else empty.
     QString cutOffText() const { return cutOff; }
 
+    // Record i as its row has it: the displayed values with the frame index,
+    // and the row's host_time. The history's time is later than host_time
+    // after the host's clock was set back (see History); a file without
+    // host_time gives the time the row was placed at.
+    UART_RCV recordAt(qint64 i) const;
+    qint64 hostTimeAt(qint64 i) const;
+
 private:
     LoadedRecording();
 
     QString filePath;
     std::unique_ptr<History> records;
+    // The history keeps the six values; the index, a byte a record, is kept
+    // here, and the history's shift of times from the record on where it
+    // changed (rarely, if ever).
+    std::vector<quint8> indices;
+    std::vector<std::pair<qint64, qint64>> shiftFrom;
     quint32 misses = 0;
     bool timed = true;
     QString cutOff;

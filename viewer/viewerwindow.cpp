@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewerwindow.h"
 
+#include "attitudewindow.h"
 #include "chartgroup.h"
 #include "history.h"
 #include "loadedrecording.h"
+#include "playback.h"
+#include "playbackbar.h"
+#include "playbackkeys.h"
 #include "plotter.h"
+#include "recordformat.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -13,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -124,6 +130,37 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     }
     charts = new ChartGroup(plotters, &history, this);
 
+    // Watched again: the play head's bar, the record at the head as the
+    // console showed it, and an attitude window of its own that follows it.
+    auto* bar = new PlaybackBar(history.isEmpty() ? 0 : history.firstTime(),
+                                history.isEmpty() ? 0 : history.lastTime(), this);
+    layout->addWidget(bar);
+    auto* recordRow = new QHBoxLayout;
+    layout->addLayout(recordRow);
+    recordLine = new QLabel(this);
+    recordLine->setObjectName(QStringLiteral("record_l"));
+    recordLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont consoleFont(QStringLiteral("Courier New"), 9);
+    consoleFont.setStyleHint(QFont::TypeWriter);
+    recordLine->setFont(consoleFont);
+    recordRow->addWidget(recordLine, 1);
+    auto* attitudeButton = new QPushButton(QStringLiteral("Attitude"), this);
+    attitudeButton->setObjectName(QStringLiteral("attitude_pb"));
+    attitudeButton->setCheckable(true);
+    recordRow->addWidget(attitudeButton);
+    auto* keysHint = new QLabel(QStringLiteral("Space: play or pause · ←/→: a record · Page Up/Down: a second · "
+                                               "Home/End: the first/last record"),
+                                this);
+    keysHint->setEnabled(false);
+    layout->addWidget(keysHint);
+    player = new Playback(&history, charts, bar, this);
+    // Made after the playback, so that on each tick it draws the record the
+    // playback has just given it.
+    attitude = new AttitudeWindow(attitudeButton, player->redrawTick(), this);
+    attitude->setWindowTitle(QStringLiteral("Attitude – %1").arg(name));
+    player->keys()->watch(attitude);
+    connect(player, &Playback::recordShown, this, &ViewerWindow::showRecord);
+
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
@@ -131,6 +168,20 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
 
 ViewerWindow::~ViewerWindow()
 {
-    // The group reads the history, which goes before the children would.
+    // The group reads the history, which goes before the children would;
+    // the playback drives the group.
+    delete player;
     delete charts;
+}
+
+void ViewerWindow::seekToRecord(qint64 record)
+{
+    player->head()->seekToRecord(record);
+}
+
+void ViewerWindow::showRecord(qint64 record)
+{
+    const UART_RCV shown = loaded->recordAt(record);
+    recordLine->setText(consoleClock.line(loaded->hostTimeAt(record), RecordFormat::consoleLine(shown)));
+    attitude->showRecord(shown);
 }

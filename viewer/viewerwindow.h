@@ -2,12 +2,17 @@
 #ifndef VIEWERWINDOW_H
 #define VIEWERWINDOW_H
 
+#include "consoleclock.h"
+
 #include <QWidget>
 
 #include <memory>
 
+class AttitudeWindow;
 class ChartGroup;
 class LoadedRecording;
+class Playback;
+class QLabel;
 
 // A recording shown whole in a window of its own: the live window's six
 // charts over the recording's own times, with the same zoom, pan, read-outs
@@ -24,9 +29,22 @@ public:
 
     const LoadedRecording& recording() const { return *loaded; }
 
+    // The one way to move the play head to a record: it shows that very
+    // record, also among records of equal times.
+    void seekToRecord(qint64 record);
+    Playback* playback() const { return player; }
+
 private:
+    void showRecord(qint64 record);
+
     std::unique_ptr<LoadedRecording> loaded;
     ChartGroup* charts = nullptr;
+    // Watching it again: the record at the play head as the console showed
+    // it, and its attitude.
+    Playback* player = nullptr;
+    QLabel* recordLine = nullptr;
+    AttitudeWindow* attitude = nullptr;
+    ConsoleClock consoleClock;
 };
 
 #endif // VIEWERWINDOW_H

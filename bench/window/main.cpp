@@ -27,6 +27,13 @@
 //   bench_window hour FILE           writes an hour's recording at the link's rate
 //   bench_window viewer FILE         opens it as imu-monitor FILE does: the time
 //                                    to read it and to show it, and peak RSS
+//   bench_window playback FILE [SECONDS [shown]]
+//                                    plays it in the viewer at 10x and at 100x for
+//                                    SECONDS each (default 10): the speed achieved
+//                                    and the CPU share; then the GUI thread's time
+//                                    of random seeks, each with its redraw; "shown"
+//                                    then plays on at 10x with the attitude window
+//                                    open for SECONDS, to be looked at
 //   bench_window attitude SECONDS    CPU share at the link's rate with the attitude
 //                                    window closed and open, SECONDS each in turns,
 //                                    after a warm-up; then the time of one attitude
@@ -40,6 +47,8 @@
 #include "linkwatch.h"
 #include "loadedrecording.h"
 #include "plotter.h"
+#include "playback.h"
+#include "playhead.h"
 #include "pseudoterminal.h"
 #include "recordcsv.h"
 #include "viewerwindow.h"
@@ -50,7 +59,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QComboBox>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QRandomGenerator>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QStandardPaths>
@@ -576,6 +588,119 @@ int openInViewer(const QString& path, int argc, char** argv)
     return 0;
 }
 
+double threadCpuMs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// An hour's recording watched again: how fast the play head really goes at
+// 10x and 100x, and how long a seek holds the GUI thread.
+int playBack(const QString& path, int seconds, bool shown, int argc, char** argv)
+{
+    QString error;
+    std::unique_ptr<LoadedRecording> recording = LoadedRecording::load(path, error);
+    if (!recording) {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    ViewerWindow viewer(std::move(recording));
+    viewer.resize(1400, 900);
+    viewer.show();
+    QCoreApplication::processEvents();
+    const History& history = viewer.recording().history();
+    PlayHead* head = viewer.playback()->head();
+    auto* speeds = viewer.findChild<QComboBox*>("speed_combobox");
+    auto* play = viewer.findChild<QPushButton*>("play_pb");
+    auto* achieved = viewer.findChild<QLabel*>("achieved_l");
+    auto wait = [](double s) {
+        QEventLoop loop;
+        QTimer::singleShot(int(s * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+
+    for (const char* speed : {"10×", "100×"}) {
+        head->toFirst();
+        speeds->setCurrentIndex(speeds->findText(QString::fromUtf8(speed)));
+        wait(0.5);
+        const double from = head->position();
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        play->click();
+        wait(seconds);
+        const double advanced = head->position() - from;
+        const double elapsed = wall.nsecsElapsed() / 1e6;
+        const double cpu = cpuSeconds() - cpu0;
+        const QString lastSecond = achieved->text();
+        play->click();
+        std::printf("%-58s %8.3f x over %d s (%s over the last second)\n",
+                    qPrintable(QString("playback: achieved at %1, an hour's recording").arg(QString::fromUtf8(speed))),
+                    advanced / elapsed, seconds, qPrintable(lastSecond));
+        std::printf("%-58s %8.1f %% of one core\n",
+                    qPrintable(QString("playback: CPU share playing at %1").arg(QString::fromUtf8(speed))),
+                    100.0 * cpu / (elapsed / 1000.0));
+    }
+
+    // Each seek as the GUI thread does it: the search, the charts, bar and
+    // read-out brought up to date, and all six drawn, in a view of 10 s that
+    // pages to each new head and in the view of the whole hour.
+    auto* charts = viewer.findChild<ChartGroup*>();
+    QRandomGenerator random(24);
+    for (const bool whole : {false, true}) {
+        if (whole)
+            charts->showAll();
+        else
+            charts->setView(history.firstTime() / 1000.0, history.firstTime() / 1000.0 + 10.0);
+        // The new view drawn once first: that is the zoom's cost, not a seek's.
+        for (int channel = 0; channel < History::Channels; ++channel)
+            charts->chart(channel)->customPlot()->replot(QCustomPlot::rpImmediateRefresh);
+        constexpr int Seeks = 200;
+        double total = 0.0, worst = 0.0, cpuTotal = 0.0, cpuWorst = 0.0;
+        for (int n = 0; n < Seeks; ++n) {
+            const double to = history.firstTime() + random.bounded(1.0) * (history.lastTime() - history.firstTime());
+            QElapsedTimer t;
+            t.start();
+            const double cpuFrom = threadCpuMs();
+            head->seek(to);
+            viewer.playback()->redraw();
+            // What the charts' own tick then does, and their paint.
+            for (int channel = 0; channel < History::Channels; ++channel) {
+                QMetaObject::invokeMethod(charts->chart(channel), "realtimeDataSlot");
+                charts->chart(channel)->customPlot()->repaint();
+            }
+            const double ms = t.nsecsElapsed() / 1e6;
+            const double cpuMs = threadCpuMs() - cpuFrom;
+            total += ms;
+            worst = std::max(worst, ms);
+            cpuTotal += cpuMs;
+            cpuWorst = std::max(cpuWorst, cpuMs);
+            QCoreApplication::processEvents();
+        }
+        // The thread's CPU time leaves out what other processes took.
+        std::printf("%-58s %8.2f ms mean, %.2f ms worst of CPU (target < 20); wall %.2f ms mean, %.2f worst\n",
+                    whole ? "playback: a random seek and its redraw, the hour in view"
+                          : "playback: a random seek and its redraw, paging a 10 s view",
+                    cpuTotal / Seeks, cpuWorst, total / Seeks, worst);
+    }
+
+    if (shown) {
+        viewer.findChild<QPushButton*>("attitude_pb")->click();
+        // Beside the viewer, where a desktop would place it.
+        if (auto* attitudeWindow = viewer.findChild<QWidget*>("attitude_window"))
+            attitudeWindow->move(viewer.frameGeometry().right() + 12, viewer.y());
+        charts->setView(history.firstTime() / 1000.0, history.firstTime() / 1000.0 + 30.0);
+        head->seek(history.firstTime() + 600000.0);
+        speeds->setCurrentIndex(speeds->findText(QString::fromUtf8("10×")));
+        play->click();
+        std::printf("playback: shown, playing at 10x with the attitude window open\n");
+        wait(seconds);
+    }
+    return 0;
+}
+
 // The records of an hour at the link's rate go through the window as fast
 // as it takes them, on the link's time base, as in longrun.
 int history(Bench& bench, int seconds)
@@ -834,6 +959,8 @@ int main(int argc, char** argv)
         return writeHour(argv[2]);
     if (mode == "viewer" && argc > 2)
         return openInViewer(argv[2], argc, argv);
+    if (mode == "playback" && argc > 2)
+        return playBack(argv[2], argc > 3 ? atoi(argv[3]) : 10, argc > 4 && QString(argv[4]) == "shown", argc, argv);
 
     // The board first: fork before the application object starts any thread.
     PseudoTerminal pty;
@@ -875,7 +1002,7 @@ int main(int argc, char** argv)
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
                                  " | recording SECONDS | linkwatch | history SECONDS | hour FILE"
-                                 " | viewer FILE | attitude SECONDS\n");
+                                 " | viewer FILE | playback FILE [SECONDS [shown]] | attitude SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

@@ -9,7 +9,8 @@
 # (Xvfb) and Wayland (a headless Weston), in turns, with the ratio of the
 # two. Then the CPU share at the link's rate without and with a recording,
 # an hour of history (its bytes, the redraw looking back, the live cost),
-# an hour's recording opened in the viewer, and the attitude window closed
+# an hour's recording opened in the viewer and played back at 10x and 100x
+# (with the time of a seek), and the attitude window closed
 # and open (at 1x and 2x).
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
@@ -65,6 +66,7 @@ hour=$(mktemp -d)
 trap 'rm -rf "$hour"' EXIT
 "$bin" hour "$hour/hour.csv"
 "$bin" viewer "$hour/hour.csv"
+"$bin" playback "$hour/hour.csv" "$seconds"
 
 "$bin" attitude "$seconds"
 QT_SCALE_FACTOR=2 "$bin" attitude "$seconds"
