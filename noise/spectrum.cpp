@@ -96,7 +96,21 @@ int segmentLength(qint64 n)
     return int(length);
 }
 
-Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+namespace {
+
+// The difference of two phase values: the sum of the rate samples between.
+double difference(const double* x, qint64 from, qint64 to)
+{
+    return x[to] - x[from];
+}
+
+double difference(const quint32* x, qint64 from, qint64 to)
+{
+    return qint32(x[to] - x[from]);
+}
+
+template<typename Phase>
+Spectrum welchOf(const Phase* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
 {
     Spectrum s;
     s.unit = unit;
@@ -124,11 +138,11 @@ Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale
     const double* w = window.data();
     const qint64 step = length / 2;
     for (qint64 start = 0; start + length <= n; start += step) {
-        const double* segment = x + start;
-        const double mean = (segment[length] - segment[0]) / length;
+        const Phase* segment = x + start;
+        const double mean = difference(segment, 0, length) / length;
         double* in = transform.input();
         for (int i = 0; i < length; ++i)
-            in[i] = (segment[i + 1] - segment[i]) * w[i];
+            in[i] = difference(segment, i, i + 1) * w[i];
         transform.run();
         const fftw_complex* out = transform.output();
         double* p = power.data();
@@ -159,6 +173,18 @@ Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale
     s.floor = median(std::move(floorBins));
     s.peaks = peaksOf(s.hz, s.asd);
     return s;
+}
+
+} // namespace
+
+Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
+}
+
+Spectrum welch(const quint32* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
 }
 
 } // namespace Noise::Welch

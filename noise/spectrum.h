@@ -32,6 +32,9 @@ int segmentLength(qint64 n);
 // with the floor and the peaks. The phase gives each segment's mean at no
 // cost: (x[end] - x[start]) / length.
 Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit);
+// The same from the phase modulo 2^32 (each difference of two values, a
+// sample or a segment's sum, under 2^31 in size).
+Spectrum welch(const quint32* x, qint64 points, double rateHz, double sampleScale, const QString& unit);
 
 } // namespace Noise::Welch
 
