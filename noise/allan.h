@@ -39,6 +39,15 @@ AdevPoint point(qint64 m, qint64 n, double sum, qint64 points, double rateHz, do
 // for all the shorter octaves. The sums are exact, so LiveAllan's, summed
 // in another order, are the same.
 QVector<AdevPoint> octaves(const double* x, qint64 points, qint64 records, double rateHz, double scale);
+// The same from the phase modulo 2^32, half the memory to stream: exact
+// when no second difference reaches 2^31 in size, which fitsWrapped() says.
+QVector<AdevPoint> octaves(const quint32* x, qint64 points, qint64 records, double rateHz, double scale);
+// A second difference at factor m is a sum of m differences of two rate
+// samples, so it stays under m times their range.
+constexpr bool fitsWrapped(qint64 maximumFactor, qint64 rateRange)
+{
+    return maximumFactor * rateRange < (qint64(1) << 31);
+}
 
 } // namespace Noise::Allan
 

@@ -96,10 +96,25 @@ int segmentLength(qint64 n)
     return int(length);
 }
 
-Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale, const QString& unit)
+namespace {
+
+// The difference of two phase values: the sum of the rate samples between.
+double difference(const double* x, qint64 from, qint64 to)
+{
+    return x[to] - x[from];
+}
+
+double difference(const quint32* x, qint64 from, qint64 to)
+{
+    return qint32(x[to] - x[from]);
+}
+
+template<typename Phase>
+Spectrum welchOf(const Phase* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
 {
     Spectrum s;
     s.unit = unit;
+    const qint64 n = points - 1;
     const int length = segmentLength(n);
     if (length < 2)
         return s;
@@ -114,35 +129,40 @@ Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale,
         windowPower += window[std::size_t(i)] * window[std::size_t(i)];
     }
 
+    // The segment's mean is not subtracted sample by sample: the transform
+    // is linear, and the periodic Hann window's own transform is length/2
+    // at bin 0, -length/4 at bins 1 and length-1 and 0 elsewhere, so taking
+    // the mean out changes those two bins alone.
     Transform transform(length);
     std::vector<double> power(std::size_t(bins), 0.0);
+    const double* w = window.data();
     const qint64 step = length / 2;
     for (qint64 start = 0; start + length <= n; start += step) {
-        const double* segment = samples + start;
-        double mean = 0.0;
-        for (int i = 0; i < length; ++i)
-            mean += segment[i];
-        mean /= length;
+        const Phase* segment = x + start;
+        const double mean = difference(segment, 0, length) / length;
         double* in = transform.input();
         for (int i = 0; i < length; ++i)
-            in[i] = (segment[i] - mean) * window[std::size_t(i)];
+            in[i] = difference(segment, i, i + 1) * w[i];
         transform.run();
         const fftw_complex* out = transform.output();
-        for (int k = 0; k < bins; ++k)
-            power[std::size_t(k)] += out[k][0] * out[k][0] + out[k][1] * out[k][1];
+        double* p = power.data();
+        p[0] += std::pow(out[0][0] - mean * length / 2.0, 2) + out[0][1] * out[0][1];
+        p[1] += std::pow(out[1][0] + mean * length / 4.0, 2) + out[1][1] * out[1][1];
+        for (int k = 2; k < bins; ++k)
+            p[k] += out[k][0] * out[k][0] + out[k][1] * out[k][1];
         ++s.segments;
     }
 
     // One-sided: every bin but DC and (an even length's) Nyquist holds the
     // power of its negative frequency too.
-    const double scale = 1.0 / (rateHz * windowPower * s.segments);
+    const double scale = sampleScale * sampleScale / (rateHz * windowPower * s.segments);
     s.hz.resize(bins);
     s.asd.resize(bins);
     std::vector<double> floorBins;
     for (int k = 0; k < bins; ++k) {
         const double twoSided = (k == 0 || k == length / 2) ? 1.0 : 2.0;
         s.hz[k] = k * rateHz / length;
-        s.asd[k] = std::sqrt(power[std::size_t(k)] * scale * twoSided) * unitScale;
+        s.asd[k] = std::sqrt(power[std::size_t(k)] * scale * twoSided);
         if (k > 0 && s.hz[k] >= FloorFromHz)
             floorBins.push_back(s.asd[k]);
     }
@@ -153,6 +173,18 @@ Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale,
     s.floor = median(std::move(floorBins));
     s.peaks = peaksOf(s.hz, s.asd);
     return s;
+}
+
+} // namespace
+
+Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
+}
+
+Spectrum welch(const quint32* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
 }
 
 } // namespace Noise::Welch

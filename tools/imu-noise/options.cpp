@@ -35,9 +35,9 @@ QString helpText()
         "  -h, --help           show this text\n"
         "  --version            show the version\n"
         "\n"
-        "Exit status: 0 done; 2 bad arguments, a file that cannot be read or is no\n"
-        "recording (the reader's line FILE:LINE: what, on standard error), or a span\n"
-        "of fewer than 100 records.\n");
+        "Exit status: 0 done; 1 writing the output failed; 2 bad arguments, a file\n"
+        "that cannot be read or is no recording (the reader's line FILE:LINE: what,\n"
+        "on standard error), or a span of fewer than 100 records.\n");
 }
 
 ParseResult parseArguments(const QStringList& arguments, NoiseOptions& options, QString& error)

@@ -3,8 +3,8 @@
 #define FRAMESOURCE_H
 
 #include "motion.h"
-#include "stillboard.h"
 #include "parser.h"
+#include "stillboard.h"
 
 #include <QByteArray>
 
