@@ -2,6 +2,8 @@
 #ifndef LOADEDRECORDING_H
 #define LOADEDRECORDING_H
 
+#include "recordingmarks.h"
+
 #include <QString>
 
 #include <memory>
@@ -33,6 +35,10 @@ public:
     bool isTimed() const { return timed; }
     // The reader's line when the last row was cut off and left out, else empty.
     QString cutOffText() const { return cutOff; }
+    // The marks of NAME.marks.csv beside NAME.csv, in their records' order;
+    // marksNote() is the one line to say about them, or empty.
+    const QVector<RecordingMark>& marks() const { return recordingMarks.marks(); }
+    QString marksNote() const { return recordingMarks.note(); }
 
 private:
     LoadedRecording();
@@ -42,6 +48,7 @@ private:
     quint32 misses = 0;
     bool timed = true;
     QString cutOff;
+    RecordingMarks recordingMarks;
 };
 
 #endif // LOADEDRECORDING_H

@@ -4,8 +4,10 @@
 #include "chartgroup.h"
 #include "history.h"
 #include "loadedrecording.h"
+#include "markslist.h"
 #include "plotter.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QVBoxLayout>
+#include <qcustomplot.h>
 
 namespace {
 
@@ -86,6 +89,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
                      .arg(LoadedRecording::FramePeriodMs, 0, 'f', 2);
     if (!loaded->cutOffText().isEmpty())
         notes << loaded->cutOffText();
+    if (!loaded->marksNote().isEmpty())
+        notes << loaded->marksNote();
     auto* note = new QLabel(notes.join(QLatin1Char('\n')), this);
     note->setObjectName(QStringLiteral("note_l"));
     note->setWordWrap(true);
@@ -124,9 +129,34 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     }
     charts = new ChartGroup(plotters, &history, this);
 
+    counters->addSpacing(12);
+    counters->addWidget(new QLabel(QStringLiteral("Marks:"), this));
+    auto* marks = new QComboBox(this);
+    marks->setObjectName(QStringLiteral("marks_combobox"));
+    marks->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    counters->addWidget(marks);
+    new MarksList(loaded->marks(), history, charts, marks, this, [this] { return currentRecord(); },
+                  [this](qint64 record) { seekToRecord(record); });
+
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
+}
+
+void ViewerWindow::seekToRecord(qint64 record)
+{
+    const History& history = loaded->history();
+    if (history.isEmpty())
+        return;
+    record = qBound<qint64>(0, record, history.size() - 1);
+    playHeadRecord = record;
+    const double seconds = history.timeAt(record) / 1000.0;
+    // A record out of view comes to its middle, the view's span kept.
+    const Plotter* chart = charts->chart(0);
+    const QCPRange view = chart->customPlot()->xAxis->range();
+    if (!view.contains(seconds))
+        charts->setView(seconds - view.size() / 2.0, seconds + view.size() / 2.0);
+    charts->showReadout(seconds);
 }
 
 ViewerWindow::~ViewerWindow()

@@ -24,9 +24,17 @@ public:
 
     const LoadedRecording& recording() const { return *loaded; }
 
+    // The play head's entry point, the one way to move it: shows this
+    // record (an index into the recording's history), bringing it into the
+    // charts' view and reading it out.
+    void seekToRecord(qint64 record);
+    // The record at the play head, -1 before any.
+    qint64 currentRecord() const { return playHeadRecord; }
+
 private:
     std::unique_ptr<LoadedRecording> loaded;
     ChartGroup* charts = nullptr;
+    qint64 playHeadRecord = -1;
 };
 
 #endif // VIEWERWINDOW_H
