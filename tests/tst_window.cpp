@@ -1609,11 +1609,14 @@ void TestWindow::marksLiveAndRecorded()
     QTRY_COMPARE(recordLines().size(), 150);
     markWithNote("nose, \"up\"", true);
     markWithNote("never", false);
+    w->activateWindow(); // back from the note's dialog
+    QVERIFY(QTest::qWaitForWindowActive(w));
     auto* field = new QLineEdit(w); // a text field takes its M
     field->show();
     field->setFocus();
     press(field);
     QCOMPARE(field->text(), QString("m"));
+    delete field;
     recordButton()->click();
     awaitMessage(0, "Recording stopped");
 
@@ -1631,6 +1634,19 @@ void TestWindow::marksLiveAndRecorded()
         + ",2,\"nose, \"\"up\"\"\"\n";
     QCOMPARE(marks.readAll(), expected);
     QVERIFY(rows.at(150).split(',').at(1) == "149");
+
+    // A marks file already there is kept, and the console says so.
+    recordButton()->click();
+    const int from = lines().size();
+    const QString next = MarksFile::pathFor(awaitMessage(from, "Recording to ").mid(13));
+    QFile taken(next);
+    QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("keep") == 4);
+    taken.close();
+    QVERIFY(master.write(frames(150, 5)));
+    QTRY_COMPARE(recordLines().size(), 155);
+    press(w);
+    QCOMPARE(awaitMessage(from, "Marks "), "Marks no longer written: cannot create " + next + ": " + qt_error_string(EEXIST));
+    QVERIFY(taken.open(QIODevice::ReadOnly) && taken.readAll() == "keep");
 }
 
 void TestWindow::viewerShowsMarks_data()
