@@ -18,14 +18,22 @@ void RecordingMarks::readBeside(const QString& recordingPath)
     }
     records.fill(-1, entries.size());
     for (int i = 0; i < entries.size(); ++i)
-        byTime.insert(entries.at(i).msSinceEpoch, i);
+        byTime.append({entries.at(i).msSinceEpoch, i});
+    std::sort(byTime.begin(), byTime.end());
 }
 
 void RecordingMarks::row(qint64 record, qint64 msSinceEpoch, int index)
 {
-    for (auto it = byTime.constFind(msSinceEpoch); it != byTime.constEnd() && it.key() == msSinceEpoch; ++it) {
-        if (records.at(it.value()) < 0 && entries.at(it.value()).index == index)
-            records[it.value()] = record;
+    const QPair<qint64, int> first(msSinceEpoch, -1);
+    if (nextByTime > 0 && byTime.at(nextByTime - 1).first >= msSinceEpoch)
+        nextByTime = int(std::lower_bound(byTime.cbegin(), byTime.cend(), first) - byTime.cbegin());
+    while (nextByTime < byTime.size() && byTime.at(nextByTime).first < msSinceEpoch)
+        ++nextByTime;
+    // Not stepped past: the next row may have the same time.
+    for (int i = nextByTime; i < byTime.size() && byTime.at(i).first == msSinceEpoch; ++i) {
+        const int entry = byTime.at(i).second;
+        if (records.at(entry) < 0 && entries.at(entry).index == index)
+            records[entry] = record;
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include "marksfile.h"
 
-#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -46,7 +45,11 @@ private:
     QString path;
     QVector<MarksFile::Entry> entries;
     QVector<qint64> records; // per entry, -1 until matched
-    QMultiHash<qint64, int> byTime;
+    // The entries by time, and where the rows have got to in them: rows
+    // come in time order but for a clock set back, so a row costs a
+    // comparison or two, not a search.
+    QVector<QPair<qint64, int>> byTime;
+    int nextByTime = 0;
     QVector<RecordingMark> placed;
     QString noteText;
 };
