@@ -7,6 +7,7 @@
 #include "attitudewindow.h"
 #include "consolelayout.h"
 #include "linkwatch.h"
+#include "marker.h"
 #include "portlink.h"
 #include "reconnector.h"
 #include "recorder.h"
@@ -109,6 +110,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     setUpLookingBack();
     new RecordingOpener(ui->open_pb, this);
     setUpAttitude();
+    setUpMarks();
 }
 
 Widget::~Widget()
@@ -368,6 +370,12 @@ void Widget::setUpAttitude()
 {
     // Its own window, drawn on this window's tick.
     attitude = new AttitudeWindow(ui->attitude_pb, redrawTick, this);
+}
+
+void Widget::setUpMarks()
+{
+    marker = new Marker(this, chartGroup, history.get(), recorder);
+    connect(marker, &Marker::said, this, [this](const QString& line) { printToConsole(line); });
 }
 
 void Widget::printToConsole(const QString& message)

@@ -29,6 +29,7 @@ class Reconnector;
 class ChartGroup;
 class History;
 class AttitudeWindow;
+class Marker;
 
 class Widget : public QWidget
 {
@@ -72,6 +73,7 @@ private:
     void setUpReconnecting();
     void setUpLookingBack();
     void setUpAttitude();
+    void setUpMarks();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -104,6 +106,7 @@ private:
     std::unique_ptr<History> history;
     ChartGroup* chartGroup = nullptr;
     AttitudeWindow* attitude = nullptr;
+    Marker* marker = nullptr;
 };
 
 #endif // WIDGET_H

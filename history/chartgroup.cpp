@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "chartgroup.h"
 
+#include "chartmarks.h"
 #include "history.h"
 #include "plotter.h"
 
@@ -58,6 +59,10 @@ ChartGroup::ChartGroup(const QList<Plotter*>& plotters, const History* history, 
         setUpChart(channel, plotters.at(channel));
     for (Chart& c : charts)
         c.chart->setFollowing(false);
+    QList<QCustomPlot*> plots;
+    for (const Chart& c : qAsConst(charts))
+        plots.append(c.plot);
+    marks = new ChartMarks(plots, this);
     showAll();
 }
 
@@ -408,6 +413,25 @@ bool ChartGroup::eventFilter(QObject* watched, QEvent* event)
 Plotter* ChartGroup::chart(int channel) const
 {
     return charts.value(channel).chart;
+}
+
+void ChartGroup::addMark(double seconds, const QString& label)
+{
+    if (live && !history->isEmpty())
+        marks->dropBefore(history->firstTime() / 1000.0);
+    marks->add(seconds, label);
+    redrawAll();
+}
+
+void ChartGroup::clearMarks()
+{
+    marks->clear();
+    redrawAll();
+}
+
+int ChartGroup::markCount() const
+{
+    return marks->count();
 }
 
 void ChartGroup::showContextMenu(int channel, const QPoint& pos)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QVector>
 
+class ChartMarks;
 class History;
 class Plotter;
 class QCPGraph;
@@ -87,6 +88,13 @@ public:
     // The chart of this channel.
     Plotter* chart(int channel) const;
 
+    // A mark: a labelled line across all six charts at this time (seconds
+    // since the epoch), live and looking back. Live, marks older than the
+    // history's oldest record leave the charts as the next one is added.
+    void addMark(double seconds, const QString& label);
+    void clearMarks();
+    int markCount() const;
+
 signals:
     void liveChanged(bool live);
     // A chart's context menu is about to open, at the time under the
@@ -148,6 +156,7 @@ private:
     QVector<Chart> charts;
     // One a chart, made on the first play head.
     QVector<QCPItemLine*> playHeadLines;
+    ChartMarks* marks = nullptr;
     bool live = false;
     qint64 readout = -1;
 

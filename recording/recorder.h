@@ -30,6 +30,9 @@ public:
             current->add(remapped, msSinceEpoch);
     }
 
+    // The recording in progress, or null.
+    Recording* recording() const { return current; }
+
     // For the window's closing: ends every recording, each file complete,
     // and says so while the console is still there.
     void finishAll();

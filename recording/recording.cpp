@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recording.h"
 
+#include "markwriter.h"
+#include "marksfile.h"
 #include "recordcsv.h"
 #include "recordwriter.h"
 
@@ -32,6 +34,17 @@ Recording::Recording(QObject* parent)
     connect(this, &Recording::finishRequested, writer, &RecordWriter::finish);
     connect(writer, &RecordWriter::opened, this, &Recording::onOpened);
     connect(writer, &RecordWriter::ended, this, &Recording::onEnded);
+    // The marks' writer shares the thread, and so learns the file's name and
+    // its end before the next mark is taken.
+    auto* marks = new MarkWriter;
+    marks->moveToThread(thread);
+    connect(thread, &QThread::finished, marks, &QObject::deleteLater);
+    connect(writer, &RecordWriter::opened, marks, &MarkWriter::setRecordingPath);
+    connect(writer, &RecordWriter::ended, marks, &MarkWriter::finish);
+    connect(this, &Recording::markReady, marks, &MarkWriter::write);
+    connect(marks, &MarkWriter::created, this, [this](const QString& file) { emit logged("Marks to " + file); });
+    connect(marks, &MarkWriter::failed, this,
+            [this](const QString& error) { emit logged("Marks no longer written: " + error); });
 
     sendTimer = new QTimer(this);
     sendTimer->setInterval(SendPeriodMs);
@@ -59,8 +72,29 @@ void Recording::add(const UART_RCV& remapped, qint64 msSinceEpoch)
 {
     if (state != State::Recording)
         return;
-    RecordCsv::appendRow(pendingRows, hostClock.at(msSinceEpoch), remapped);
+    // Shared, not copied: the newest row's time costs nothing to keep.
+    newestTime = hostClock.at(msSinceEpoch);
+    RecordCsv::appendRow(pendingRows, newestTime, remapped);
     ++pendingCount;
+    newestIndex = remapped.index;
+}
+
+bool Recording::newestRow(QByteArray& hostTime, int& index) const
+{
+    if (state != State::Recording || newestIndex < 0)
+        return false;
+    hostTime = newestTime;
+    index = newestIndex;
+    return true;
+}
+
+void Recording::addMark(const QByteArray& hostTime, int index, int number, const QString& note)
+{
+    if (state != State::Recording)
+        return;
+    QByteArray row;
+    MarksFile::appendRow(row, hostTime, index, number, note);
+    emit markReady(row);
 }
 
 void Recording::sendRows()

@@ -35,6 +35,12 @@ public:
 
     // The row of a record as displayed, stamped with the instant shown.
     void add(const UART_RCV& remapped, qint64 msSinceEpoch);
+    // The host_time and frame index of the newest row, as the file has them;
+    // false while there is none, or the recording no longer takes rows.
+    bool newestRow(QByteArray& hostTime, int& index) const;
+    // A mark on the row of hostTime and index, written beside the recording
+    // (NAME.marks.csv) on the writer's thread.
+    void addMark(const QByteArray& hostTime, int index, int number, const QString& note);
     // Ends the recording; the line saying so comes once the file is closed,
     // and the object then deletes itself.
     void stop();
@@ -52,6 +58,7 @@ signals:
     void openRequested(const QString& baseName);
     void rowsReady(const QByteArray& rows, int count);
     void finishRequested();
+    void markReady(const QByteArray& row);
 
 private:
     void sendRows();
@@ -69,6 +76,9 @@ private:
     QByteArray pendingRows;
     int pendingCount = 0;
     QString path;
+    // The newest row added: what a mark made now marks.
+    QByteArray newestTime;
+    int newestIndex = -1;
 };
 
 #endif // RECORDING_H

@@ -8,6 +8,7 @@
 #include "loadedrecording.h"
 #include "playback.h"
 #include "playbackbar.h"
+#include "marksfile.h"
 #include "recordcsv.h"
 #include "viewerwindow.h"
 #include "plotter.h"
@@ -22,6 +23,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QGroupBox>
+#include <QInputDialog>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -113,6 +116,14 @@ QByteArray frames(int first, int count)
         bytes += QByteArray("\xAA\xAA", 2) + payload + char(sum);
     }
     return bytes;
+}
+
+// The host_time of the viewer's marked test recording's record i: 14:02:11.100
+// local time and 10 ms apart, whatever the time zone.
+QByteArray markedTime(int record)
+{
+    const QDateTime local(QDate(2026, 12, 8), QTime(14, 2, 11, 100 + 10 * record));
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
 }
 
 // A 16 KiB tmpfs on dir, unmounted by init(); mounting needs root.
@@ -302,6 +313,9 @@ private slots:
     void recordLineIsTheConsoleLine_data();
     void recordLineIsTheConsoleLine();
     void playingNeverWritesTheRecording();
+    void marksLiveAndRecorded();
+    void viewerShowsMarks_data();
+    void viewerShowsMarks();
 
     // The attitude window
     void attitudeAxes_data();
@@ -1790,6 +1804,169 @@ void TestWindow::playingNeverWritesTheRecording()
     QCOMPARE(file.readAll(), bytes);
     QCOMPARE(QFileInfo(file).lastModified().toUTC(), longAgo);
     QCOMPARE(QDir(home.path() + "/kept").entryList(QDir::Files), QStringList {"kept.csv"});
+}
+
+// ------------------------------------------------------------------ marks
+
+void TestWindow::marksLiveAndRecorded()
+{
+    PseudoTerminal master;
+    QVERIFY(master.isOpen());
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    auto press = [&](QWidget* to) { QTest::keyClick(to, Qt::Key_M); };
+    auto* charts = w->findChild<ChartGroup*>();
+    // The chart's menu, its note typed (or the dialog cancelled).
+    auto markWithNote = [&](const QString& note, bool accept) {
+        QMenu menu;
+        emit charts->contextMenuRequested(&menu, 1, 0.0);
+        QAction* action = menu.actions().value(0);
+        QVERIFY(action && action->text() == QString("Mark with a note…"));
+        QTimer::singleShot(50, [&] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setTextValue(note);
+            accept ? dialog->accept() : dialog->reject();
+        });
+        action->trigger();
+    };
+
+    press(w); // nothing shown yet: no mark, and no number taken
+    connectButton()->click();
+    recordButton()->click();
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    QVERIFY(master.write(frames(0, 100)));
+    QTRY_COMPARE(recordLines().size(), 100);
+    press(w);
+    QVERIFY(master.write(frames(100, 50)));
+    QTRY_COMPARE(recordLines().size(), 150);
+    markWithNote("nose, \"up\"", true);
+    markWithNote("never", false);
+    w->activateWindow(); // back from the note's dialog
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    auto* field = new QLineEdit(w); // a text field takes its M
+    field->show();
+    field->setFocus();
+    press(field);
+    QCOMPARE(field->text(), QString("m"));
+    delete field;
+    recordButton()->click();
+    awaitMessage(0, "Recording stopped");
+
+    const QStringList said = messagesFrom(0).filter(QRegularExpression("^(Mark \\d|Nothing)"));
+    QCOMPARE(said.join('|'), QStringList({"Nothing to mark: no record has come yet", "Mark 1", "Mark 2: nose, \"up\""}).join('|'));
+    QCOMPARE(charts->markCount(), 2);
+    QVERIFY(messagesFrom(0).contains("Marks to " + MarksFile::pathFor(path)));
+    // Each mark names the newest row written then, as the recording has it.
+    QFile recording(path), marks(MarksFile::pathFor(path));
+    QVERIFY(recording.open(QIODevice::ReadOnly) && marks.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = recording.readAll().split('\n');
+    QCOMPARE(rows.size(), 152);
+    auto marked = [&](int row) { return rows.at(row).split(',').mid(0, 2).join(','); };
+    const QByteArray expected = QByteArray(MarksFile::Header) + marked(100) + ",1,\n" + marked(150)
+        + ",2,\"nose, \"\"up\"\"\"\n";
+    QCOMPARE(marks.readAll(), expected);
+    QVERIFY(rows.at(150).split(',').at(1) == "149");
+
+    // A marks file already there is kept, and the console says so.
+    recordButton()->click();
+    const int from = lines().size();
+    const QString next = MarksFile::pathFor(awaitMessage(from, "Recording to ").mid(13));
+    QFile taken(next);
+    QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("keep") == 4);
+    taken.close();
+    QVERIFY(master.write(frames(150, 5)));
+    QTRY_COMPARE(recordLines().size(), 155);
+    press(w);
+    QCOMPARE(awaitMessage(from, "Marks "), "Marks no longer written: cannot create " + next + ": " + qt_error_string(EEXIST));
+    QVERIFY(taken.open(QIODevice::ReadOnly) && taken.readAll() == "keep");
+}
+
+void TestWindow::viewerShowsMarks_data()
+{
+    QTest::addColumn<QByteArray>("marks"); // "-": no marks file
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QString>("note"); // FILE stands for the marks file
+    const QByteArray header = MarksFile::Header;
+    auto row = [](int record, int index, int number, const QString& note) {
+        QByteArray out;
+        MarksFile::appendRow(out, markedTime(record), index, number, note);
+        return out;
+    };
+    QTest::newRow("notes with comma, quote, line break")
+        << header + row(3, 4, 1, "") + row(1, 2, 2, "a, \"b\"") + row(1, 2, 3, "two\nlines")
+        << QStringList {"2  14:02:11.110  a, \"b\"", "3  14:02:11.110  two lines", "1  14:02:11.130"} << QString();
+    QTest::newRow("index matches no row")
+        << header + row(0, 1, 1, "") + row(2, 9, 2, "x") << QStringList {"1  14:02:11.100", "2  14:02:11.120  x"}
+        << "FILE:3: mark 2 matches no row of the recording (host_time " + QString(markedTime(2))
+            + ", index 9); placed by its time";
+    QByteArray between = row(2, 3, 1, "");
+    between.replace("11.120", "11.125");
+    QTest::newRow("time matches no row") << header + between << QStringList {"1  14:02:11.125"}
+                                         << "FILE:2: mark 1 matches no row of the recording (host_time "
+                                                + QString(markedTime(2).replace("11.120", "11.125"))
+                                                + ", index 3); placed by its time";
+    QTest::newRow("no marks file") << QByteArray("-") << QStringList() << QString();
+    const QString without = "; the recording is shown without marks";
+    QTest::newRow("bad header") << "host_time,index,mark\n" + row(0, 1, 1, "") << QStringList()
+                                << "FILE:1: the header is not host_time,index,mark,note" + without;
+    QTest::newRow("short row") << header + row(0, 1, 1, "") + "2026-12-08T14:02:11.100+01:00,1,2\n" << QStringList()
+                               << "FILE:3: the row has 3 fields, expected 4" + without;
+    QTest::newRow("bad time") << header + "2026-12-08 14:02:11.100,1,1,\n" << QStringList()
+                              << "FILE:2: host_time 2026-12-08 14:02:11.100 is not a local time with milliseconds "
+                                 "and UTC offset, such as 2026-12-08T14:02:11.377+01:00" + without;
+}
+
+void TestWindow::viewerShowsMarks()
+{
+    QFETCH(QByteArray, marks);
+    QFETCH(QStringList, items);
+    QFETCH(QString, note);
+    // Five records 10 ms apart, indexes 1 to 5.
+    QByteArray csv = RecordCsv::Header;
+    for (int i = 0; i < 5; ++i)
+        RecordCsv::appendRow(csv, markedTime(i), {quint8(i + 1), 0, 0, 0, 0, 0, 0});
+    const QString path = home.path() + "/marked.csv";
+    QFile file(path), marksFile(MarksFile::pathFor(path));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+    marksFile.remove();
+    QVERIFY(marks == "-" || (marksFile.open(QIODevice::WriteOnly) && marksFile.write(marks) == marks.size()));
+    marksFile.close();
+
+    QString error;
+    ViewerWindow viewer(LoadedRecording::load(path, error));
+    auto* box = child<QComboBox>(&viewer, "marks_combobox");
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i)
+        shown.append(box->itemText(i));
+    QCOMPARE(shown, items);
+    QCOMPARE(box->isEnabled(), !items.isEmpty());
+    QCOMPARE(viewer.findChild<ChartGroup*>()->markCount(), items.size());
+    auto* noteLine = child<QLabel>(&viewer, "note_l");
+    QCOMPARE(noteLine->isVisibleTo(&viewer) ? noteLine->text() : QString(),
+             QString(note).replace("FILE", marksFile.fileName()));
+    if (!QTest::currentDataTag() || QByteArray(QTest::currentDataTag()) != "notes with comma, quote, line break")
+        return;
+
+    // ] and [ go by the records' order, marks on one record one by one.
+    viewer.show();
+    viewer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&viewer));
+    const QList<QPair<Qt::Key, int>> steps {{Qt::Key_BracketRight, 0}, {Qt::Key_BracketRight, 1},
+                                            {Qt::Key_BracketRight, 2}, {Qt::Key_BracketRight, 2},
+                                            {Qt::Key_BracketLeft, 1},  {Qt::Key_BracketLeft, 0}};
+    const qint64 records[] = {1, 1, 3};
+    for (const auto& [key, item] : steps) {
+        QTest::keyClick(&viewer, key);
+        QCOMPARE(box->currentIndex(), item);
+        QCOMPARE(viewer.currentRecord(), records[item]);
+    }
+    viewer.seekToRecord(4);
+    QTest::keyClick(&viewer, Qt::Key_BracketLeft);
+    QCOMPARE(box->currentIndex(), 2);
 }
 
 // ---------------------------------------------------------- the attitude window

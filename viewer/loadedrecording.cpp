@@ -26,7 +26,11 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     qint64 row = 0;
     quint8 lastIndex = 0;
     ReplayFile file;
+    RecordingMarks& marks = loaded->recordingMarks;
+    marks.readBeside(path);
     file.setRowSink([&](const UART_RCV& shown, qint64 msSinceEpoch) {
+        if (marks.wantsRows())
+            marks.row(row, msSinceEpoch, shown.index);
         // The parser's rule, so that the viewer and the live window agree.
         if (row > 0 && Parser::breaksSequence(lastIndex, shown.index))
             ++loaded->misses;
@@ -52,6 +56,7 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     }
     loaded->timed = file.isTimed();
     loaded->cutOff = file.cutOffText();
+    marks.place(history, loaded->timed);
     return loaded;
 }
 

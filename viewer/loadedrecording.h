@@ -3,6 +3,7 @@
 #define LOADEDRECORDING_H
 
 #include "parser.h"
+#include "recordingmarks.h"
 
 #include <QString>
 
@@ -37,6 +38,10 @@ public:
     bool isTimed() const { return timed; }
     // The reader's line when the last row was cut off and left out, else empty.
     QString cutOffText() const { return cutOff; }
+    // The marks of NAME.marks.csv beside NAME.csv, in their records' order;
+    // marksNote() is the one line to say about them, or empty.
+    const QVector<RecordingMark>& marks() const { return recordingMarks.marks(); }
+    QString marksNote() const { return recordingMarks.note(); }
 
     // Record i as its row has it: the displayed values with the frame index,
     // and the row's host_time. The history's time is later than host_time
@@ -58,6 +63,7 @@ private:
     quint32 misses = 0;
     bool timed = true;
     QString cutOff;
+    RecordingMarks recordingMarks;
 };
 
 #endif // LOADEDRECORDING_H

@@ -8,9 +8,11 @@
 #include "playback.h"
 #include "playbackbar.h"
 #include "playbackkeys.h"
+#include "markslist.h"
 #include "plotter.h"
 #include "recordformat.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -20,6 +22,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <qcustomplot.h>
 
 namespace {
 
@@ -92,6 +95,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
                      .arg(LoadedRecording::FramePeriodMs, 0, 'f', 2);
     if (!loaded->cutOffText().isEmpty())
         notes << loaded->cutOffText();
+    if (!loaded->marksNote().isEmpty())
+        notes << loaded->marksNote();
     auto* note = new QLabel(notes.join(QLatin1Char('\n')), this);
     note->setObjectName(QStringLiteral("note_l"));
     note->setWordWrap(true);
@@ -161,6 +166,15 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     player->keys()->watch(attitude);
     connect(player, &Playback::recordShown, this, &ViewerWindow::showRecord);
 
+    counters->addSpacing(12);
+    counters->addWidget(new QLabel(QStringLiteral("Marks:"), this));
+    auto* marks = new QComboBox(this);
+    marks->setObjectName(QStringLiteral("marks_combobox"));
+    marks->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    counters->addWidget(marks);
+    new MarksList(loaded->marks(), history, charts, marks, this, [this] { return currentRecord(); },
+                  [this](qint64 record) { seekToRecord(record); });
+
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
@@ -177,6 +191,11 @@ ViewerWindow::~ViewerWindow()
 void ViewerWindow::seekToRecord(qint64 record)
 {
     player->head()->seekToRecord(record);
+}
+
+qint64 ViewerWindow::currentRecord() const
+{
+    return loaded->history().isEmpty() ? -1 : player->head()->record();
 }
 
 void ViewerWindow::showRecord(qint64 record)

@@ -33,6 +33,8 @@ public:
     // record, also among records of equal times.
     void seekToRecord(qint64 record);
     Playback* playback() const { return player; }
+    // The record at the play head, -1 before any.
+    qint64 currentRecord() const;
 
 private:
     void showRecord(qint64 record);
