@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewerwindow.h"
 
+#include "chartexport.h"
 #include "chartgroup.h"
 #include "history.h"
 #include "loadedrecording.h"
 #include "plotter.h"
+#include "screenfit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -123,10 +125,13 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
         plotters << chart;
     }
     charts = new ChartGroup(plotters, &history, this);
+    new ChartExport(charts, this);
 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
+    // Opened on a laptop, the whole window on its screen.
+    limitToScreen(this);
 }
 
 ViewerWindow::~ViewerWindow()
