@@ -2,6 +2,7 @@
 #include "widget.h"
 #include "attitudeprojection.h"
 #include "attitudeview.h"
+#include "chartexport.h"
 #include "chartgroup.h"
 #include "highdpi.h"
 #include "history.h"
@@ -11,11 +12,14 @@
 #include "plotter.h"
 #include "recordformat.h"
 #include "reconnector.h"
+#include "screenfit.h"
+#include "windowexposure.h"
 
 #include "portlink.h"
 #include "pseudoterminal.h"
 #include "testrecords.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -291,6 +295,10 @@ private slots:
     void viewerShowsARecording();
     void viewerRefusesABadFile();
     void viewerReadsPastPiecesAndACutOffRow();
+
+    // Charts as pictures, and a window that fits a small screen
+    void chartPictures_data();
+    void chartPictures();
 
     // The attitude window
     void attitudeAxes_data();
@@ -1561,6 +1569,104 @@ void TestWindow::viewerReadsPastPiecesAndACutOffRow()
 
 using AttitudeProjection::Vector3;
 Q_DECLARE_METATYPE(Vector3)
+
+// ------------------------------ charts as pictures, and a small screen
+
+namespace {
+
+// The pixel ratio the test runs at, as CTest sets it (tst_window_pictures_2x).
+double scaleFactor()
+{
+    return qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble() : 1.0;
+}
+
+// Pixels of the read-out's red left in a picture.
+int readoutPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 150 && c.green() < 90 && c.blue() < 90;
+        }
+    return count;
+}
+
+// Whether the picture is drawn out to its corner: a chart drawn at the
+// logical size into a larger picture leaves its bottom-right quarter blank.
+bool drawnToTheCorner(const QImage& image)
+{
+    const QImage corner = image.copy(image.width() * 3 / 4, image.height() * 3 / 4, image.width() / 4, image.height() / 4);
+    for (int y = 0; y < corner.height(); ++y)
+        for (int x = 0; x < corner.width(); ++x)
+            if (corner.pixelColor(x, y).lightness() < 128)
+                return true;
+    return false;
+}
+
+} // namespace
+
+void TestWindow::chartPictures_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QSize>("logical");
+    // The form's charts: one is 400 x 200, the six span 1220 x 410.
+    QTest::newRow("this chart") << 1 << QSize(400, 200);
+    QTest::newRow("all six charts") << int(ChartExport::AllCharts) << QSize(1220, 410);
+}
+
+void TestWindow::chartPictures()
+{
+    QFETCH(int, channel);
+    QFETCH(QSize, logical);
+    PseudoTerminal master;
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    connectButton()->click();
+    QVERIFY(master.write(frames(0, 200)));
+    QTRY_COMPARE(recordLines().size(), 200);
+    auto* pictures = w->findChild<ChartExport*>();
+    auto* group = w->findChild<ChartGroup*>();
+    QCustomPlot* plot = child<Plotter>(w, "pitch_plotter")->customPlot();
+    group->showReadout(plot->xAxis->range().center());
+    const QSize pixels = logical * scaleFactor();
+
+    pictures->copy(channel);
+    const QImage copied = QGuiApplication::clipboard()->image();
+    QCOMPARE(copied.size(), pixels);
+    QCOMPARE(readoutPixels(copied), 0);
+    QVERIFY(drawnToTheCorner(copied));
+
+    QSignalSpy saved(pictures, &ChartExport::saved);
+    const QString png = home.path() + "/chart.png", pdf = home.path() + "/chart.pdf";
+    pictures->save(channel, png, ChartExport::Format::Png);
+    pictures->save(channel, pdf, ChartExport::Format::Pdf);
+    QTRY_COMPARE(saved.size(), 2);
+    const QImage file(png);
+    QCOMPARE(file.size(), pixels);
+    QVERIFY(drawnToTheCorner(file));
+    // Said to be of the screen's density, so shown at the chart's size.
+    QCOMPARE(qRound(file.dotsPerMeterX() * 0.0254), qRound(96 * scaleFactor()));
+    QCOMPARE(messagesFrom(0).filter("Image saved to ").size(), 2);
+
+    // One page of 1 pt per pixel, whose pens all have a width.
+    QFile document(pdf);
+    QVERIFY(document.open(QIODevice::ReadOnly));
+    const QByteArray bytes = document.readAll();
+    QVERIFY(bytes.startsWith("%PDF-1.") && bytes.trimmed().endsWith("%%EOF"));
+    QCOMPARE(bytes.count("/Type /Page\n"), 1);
+    QVERIFY(bytes.contains(QString("/MediaBox [0 0 %1.000000 %2.000000]").arg(logical.width()).arg(logical.height()).toLatin1()));
+    const QRegularExpression stream("/Filter /FlateDecode\\s*>>\\s*stream\\r?\\n"), width("(?:^|\\s)([\\d.]+) w\\s");
+    int strokes = 0;
+    for (auto it = stream.globalMatch(QString::fromLatin1(bytes.constData(), bytes.size())); it.hasNext();) {
+        const int from = it.next().capturedEnd();
+        const QByteArray content = qUncompress(QByteArray(4, '\0') + bytes.mid(from, bytes.indexOf("endstream", from) - from));
+        for (auto w = width.globalMatch(QString::fromLatin1(content.constData(), content.size())); w.hasNext(); ++strokes)
+            QVERIFY2(w.next().captured(1).toDouble() > 0, "a hairline pen, 0 wide in a vector editor");
+    }
+    QVERIFY(strokes > 0);
+}
 
 void TestWindow::attitudeAxes_data()
 {

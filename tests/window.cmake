@@ -23,3 +23,9 @@ foreach(dpi 96 120 144 192)
         TIMEOUT 120)
     imu_sanitizer_environment(tst_window_desktop_${dpi} REAL_DISPLAY)
 endforeach()
+
+# Pictures of the charts on a desktop at 200 %: twice the pixels, sharp.
+add_test(NAME tst_window_pictures_2x COMMAND tst_window chartPictures chartMenuOffersPictures)
+set_tests_properties(tst_window_pictures_2x PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2;LC_ALL=C.UTF-8" TIMEOUT 120)
+imu_sanitizer_environment(tst_window_pictures_2x)
