@@ -26,6 +26,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -299,6 +300,14 @@ private slots:
     // Charts as pictures, and a window that fits a small screen
     void chartPictures_data();
     void chartPictures();
+    void chartMenuOffersPictures();
+    void unwritablePictureSaid();
+    void pictureFormatFromName_data();
+    void pictureFormatFromName();
+    void screenFit_data();
+    void screenFit();
+    void fittedWindowIsTheForm();
+    void fitsTheScreen();
 
     // The attitude window
     void attitudeAxes_data();
@@ -1666,6 +1675,216 @@ void TestWindow::chartPictures()
             QVERIFY2(w.next().captured(1).toDouble() > 0, "a hairline pen, 0 wide in a vector editor");
     }
     QVERIFY(strokes > 0);
+}
+
+void TestWindow::chartMenuOffersPictures()
+{
+    // Live and in a viewer: each chart's menu copies and saves it or all six.
+    makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QByteArray csv = RecordCsv::Header;
+    RecordCsv::appendRow(csv, "2026-12-09T10:00:00.000+01:00", {1, 100, 200, 300, 1, 2, 3});
+    RecordCsv::appendRow(csv, "2026-12-09T10:00:01.000+01:00", {2, 150, 250, 350, 4, 5, 6});
+    QFile file(home.path() + "/short.csv");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+    QString error;
+    ViewerWindow viewer(LoadedRecording::load(file.fileName(), error));
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    for (QWidget* w : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&viewer)}) {
+        QMenu menu;
+        emit w->findChild<ChartGroup*>()->contextMenuRequested(&menu, 2, 0.0);
+        QStringList entries;
+        for (QAction* entry : menu.actions())
+            for (QAction* action : entry->menu() ? entry->menu()->actions() : QList<QAction*>())
+                entries << entry->text() + " > " + action->text();
+        QCOMPARE(entries, QStringList({"Copy image > This chart", "Copy image > All six charts",
+                                       "Save image… > This chart…", "Save image… > All six charts…"}));
+        QGuiApplication::clipboard()->clear();
+        menu.actions().first()->menu()->actions().first()->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), child<Plotter>(w, "roll_plotter")->customPlot()->size() * scaleFactor());
+    }
+
+    // Saving asks in the recordings' folder; a name ending .pdf is a PDF.
+    QVERIFY(QDir().mkpath(recordings()));
+    QString startedIn;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            startedIn = dialog->directory().absolutePath();
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(recordings() + "/all.pdf");
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    answer.start(20);
+    QMenu menu;
+    emit window->findChild<ChartGroup*>()->contextMenuRequested(&menu, 0, 0.0);
+    menu.actions().last()->menu()->actions().last()->trigger();
+    QCOMPARE(startedIn, recordings());
+    QTRY_VERIFY(!messagesFrom(0).filter("Image saved to " + recordings() + "/all.pdf").isEmpty());
+    QFile pdf(recordings() + "/all.pdf");
+    QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+}
+
+void TestWindow::unwritablePictureSaid()
+{
+    // In a folder that cannot be: one line, in a box that does not stop the
+    // window, and nothing said saved.
+    Widget* w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QFile blocker(home.path() + "/not-a-folder");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    auto* pictures = w->findChild<ChartExport*>();
+    QSignalSpy saved(pictures, &ChartExport::saved), failed(pictures, &ChartExport::failed);
+    for (ChartExport::Format format : {ChartExport::Format::Png, ChartExport::Format::Pdf})
+        pictures->save(ChartExport::AllCharts, blocker.fileName() + "/charts.png", format);
+    QTRY_COMPARE(failed.size(), 2);
+    QCOMPARE(saved.size(), 0);
+    QVERIFY2(failed.first().first().toString().startsWith("Cannot save " + blocker.fileName() + "/charts.png: "),
+             qPrintable(failed.first().first().toString()));
+    QVERIFY(!failed.first().first().toString().contains('\n'));
+    QTRY_COMPARE(w->findChildren<QMessageBox*>().size(), 2);
+    QCOMPARE(w->findChildren<QMessageBox*>().first()->text(), failed.first().first().toString());
+    QVERIFY(messagesFrom(0).filter("Image saved").isEmpty());
+}
+
+void TestWindow::pictureFormatFromName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<bool>("pdf");
+    QTest::newRow("suffix over filter") << "a.png" << "PDF document (*.pdf)" << "a.png" << false;
+    QTest::newRow("suffix in capitals") << "a.PDF" << "PNG image (*.png)" << "a.PDF" << true;
+    QTest::newRow("no suffix, PDF filter") << "a" << "PDF document (*.pdf)" << "a.pdf" << true;
+    QTest::newRow("other suffix kept") << "run.2" << "PNG image (*.png)" << "run.2.png" << false;
+}
+
+void TestWindow::pictureFormatFromName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QFETCH(QString, saved);
+    QFETCH(bool, pdf);
+    QCOMPARE(ChartExport::formatFor(name, filter) == ChartExport::Format::Pdf, pdf);
+    QCOMPARE(name, saved);
+}
+
+void TestWindow::screenFit_data()
+{
+    QTest::addColumn<QSize>("available");
+    QTest::addColumn<bool>("framed");
+    QTest::addColumn<QSize>("fitted");
+    QTest::addColumn<bool>("scrolls");
+    const bool none = false, frame = true;
+    const int bar = 16;
+    QTest::newRow("large screen") << QSize(1920, 1040) << frame << QSize(1240, 801) << false;
+    QTest::newRow("exactly the window") << QSize(1248, 837) << frame << QSize(1240, 801) << false;
+    QTest::newRow("a pixel short") << QSize(1248, 836) << frame << QSize(1240, 800) << true;
+    QTest::newRow("1366 x 768, panel and frame") << QSize(1366, 728) << frame << QSize(1240 + bar, 692) << true;
+    QTest::newRow("1366 x 768, no window manager") << QSize(1366, 768) << none << QSize(1240 + bar, 768) << true;
+    QTest::newRow("1920 x 1080 at 150 %") << QSize(1280, 693) << frame << QSize(1240 + bar, 657) << true;
+    QTest::newRow("narrow only") << QSize(1000, 1000) << none << QSize(1000, 801 + bar) << true;
+    QTest::newRow("the bar makes it narrow") << QSize(1245, 700) << none << QSize(1245, 700) << true;
+}
+
+void TestWindow::screenFit()
+{
+    QFETCH(QSize, available);
+    QFETCH(bool, framed);
+    QFETCH(QSize, fitted);
+    QFETCH(bool, scrolls);
+    // A title bar of 32 and borders of 4.
+    const ScreenFit fit = ScreenFit::of(available, QSize(1240, 801), framed ? QMargins(4, 32, 4, 4) : QMargins(), 16);
+    QCOMPARE(fit.size, fitted);
+    QCOMPARE(fit.scrolls, scrolls);
+}
+
+void TestWindow::fittedWindowIsTheForm()
+{
+    // Wrapped whatever the screen: the form as before inside, its title,
+    // keys and close as before outside.
+    PseudoTerminal master;
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    auto fitted = std::make_unique<FittedWindow>(w);
+    fitted->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fitted.get()));
+    QCOMPARE(w->parentWidget(), fitted->viewport());
+    QCOMPARE(w->size(), QSize(1240, 801));
+    QCOMPARE(child<Plotter>(w, "z_acc_plotter")->geometry(), QRect(830, 590, 400, 200));
+    QCOMPARE(fitted->windowTitle(), QString("Telvorin IMU"));
+    w->setWindowTitle("Telvorin IMU (test)");
+    QCOMPARE(fitted->windowTitle(), QString("Telvorin IMU (test)"));
+    QVERIFY(w->findChild<WindowExposure*>()->isExposed());
+
+    fitted->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fitted.get()));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : fitted.get(), Qt::Key_Space);
+    QVERIFY(child<QPushButton>(w, "pause_pb")->isChecked());
+
+    // The form hears the close and may refuse it.
+    connectButton()->click();
+    recordButton()->click();
+    QVERIFY(master.write(frames(0, 50)));
+    QTRY_COMPARE(recordLines().size(), 50);
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    // The form's close, as its closeEvent would see it.
+    struct CloseWatch : QObject
+    {
+        bool refuse = true;
+        int closes = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Close)
+                e->setAccepted(!refuse), ++closes;
+            return e->type() == QEvent::Close;
+        }
+    } watch;
+    w->installEventFilter(&watch);
+    QVERIFY(!fitted->close());
+    QVERIFY(fitted->isVisible());
+    watch.refuse = false;
+    QVERIFY(fitted->close());
+    QCOMPARE(watch.closes, 2);
+    QVERIFY(!fitted->isVisible());
+    // As the program ends: the window first, giving the form back, then the
+    // form, which ends the recording with every record shown.
+    const QStringList shown = shownRows();
+    fitted.reset();
+    QCOMPARE(w->parentWidget(), nullptr);
+    window.reset();
+    QCOMPARE(recordedRows(path), shown);
+}
+
+void TestWindow::fitsTheScreen()
+{
+    // On a real (virtual) desktop: a laptop's screen wraps, a large one not.
+    if (desktopDpi() == 0)
+        QSKIP("needs a virtual desktop: run by CTest as tst_window_desktop_<dpi> and tst_window_small_screen_<dpi>");
+    const bool small = qEnvironmentVariableIsSet("IMU_DESKTOP_SCREEN");
+    Widget* w = makeWindow();
+    const auto fitted = showFitted(w);
+    QCOMPARE(bool(fitted), small);
+    QCOMPARE(w->size(), QSize(1240, 801));
+    QWidget* shown = w->window();
+    QVERIFY(QTest::qWaitForWindowExposed(shown));
+    const QRect area = shown->screen()->availableGeometry();
+    QVERIFY2(area.contains(shown->frameGeometry()), qPrintable(QString("%1,%2 %3x%4").arg(shown->frameGeometry().x()).arg(shown->frameGeometry().y()).arg(shown->frameGeometry().width()).arg(shown->frameGeometry().height())));
+    QCOMPARE(w->isWindow(), !small);
+    if (!small)
+        return;
+    // No window manager here, no frame: the whole height, scrolled.
+    QTRY_COMPARE(fitted->height(), area.height());
+    QCOMPARE(fitted->verticalScrollBar()->maximum(), 801 - fitted->viewport()->height());
+    QVERIFY(w->findChild<WindowExposure*>()->isExposed());
+    shown->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(shown));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : shown, Qt::Key_Space);
+    QVERIFY(child<QPushButton>(w, "pause_pb")->isChecked());
+    fitted->close();
 }
 
 void TestWindow::attitudeAxes_data()
