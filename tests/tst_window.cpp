@@ -1601,16 +1601,20 @@ int readoutPixels(const QImage& image)
     return count;
 }
 
-// Whether the picture is drawn out to its corner: a chart drawn at the
-// logical size into a larger picture leaves its bottom-right quarter blank.
-bool drawnToTheCorner(const QImage& image)
+// Whether the picture is drawn out to its edges: a chart drawn at the
+// logical size into a larger picture leaves its right and lower parts blank.
+bool drawnToTheEdges(const QImage& image)
 {
-    const QImage corner = image.copy(image.width() * 3 / 4, image.height() * 3 / 4, image.width() / 4, image.height() / 4);
-    for (int y = 0; y < corner.height(); ++y)
-        for (int x = 0; x < corner.width(); ++x)
-            if (corner.pixelColor(x, y).lightness() < 128)
-                return true;
-    return false;
+    auto inked = [&image](const QRect& part) {
+        for (int y = part.top(); y <= part.bottom(); ++y)
+            for (int x = part.left(); x <= part.right(); ++x)
+                if (image.pixelColor(x, y).lightness() < 128)
+                    return true;
+        return false;
+    };
+    const int right = image.width() * 11 / 20, lower = image.height() * 11 / 20;
+    return inked(QRect(right, 0, image.width() - right, image.height()))
+        && inked(QRect(0, lower, image.width(), image.height() - lower));
 }
 
 } // namespace
@@ -1645,7 +1649,7 @@ void TestWindow::chartPictures()
     const QImage copied = QGuiApplication::clipboard()->image();
     QCOMPARE(copied.size(), pixels);
     QCOMPARE(readoutPixels(copied), 0);
-    QVERIFY(drawnToTheCorner(copied));
+    QVERIFY(drawnToTheEdges(copied));
 
     QSignalSpy saved(pictures, &ChartExport::saved);
     const QString png = home.path() + "/chart.png", pdf = home.path() + "/chart.pdf";
@@ -1654,7 +1658,7 @@ void TestWindow::chartPictures()
     QTRY_COMPARE(saved.size(), 2);
     const QImage file(png);
     QCOMPARE(file.size(), pixels);
-    QVERIFY(drawnToTheCorner(file));
+    QVERIFY(drawnToTheEdges(file));
     // Said to be of the screen's density, so shown at the chart's size.
     QCOMPARE(qRound(file.dotsPerMeterX() * 0.0254), qRound(96 * scaleFactor()));
     QCOMPARE(messagesFrom(0).filter("Image saved to ").size(), 2);
