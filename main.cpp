@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "highdpi.h"
+#include "screenfit.h"
 #include "loadedrecording.h"
 #include "viewerwindow.h"
 #include "widget.h"
@@ -66,7 +67,8 @@ int main(int argc, char* argv[])
     }
     {
         Widget window;
-        window.show();
+        // Declared after the form, so it goes first and gives the form back.
+        const auto fitted = showFitted(&window);
         exitCode = app.exec();
     }
     return exitCode;

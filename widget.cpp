@@ -5,6 +5,7 @@
 #include "chartgroup.h"
 #include "history.h"
 #include "attitudewindow.h"
+#include "chartexport.h"
 #include "consolelayout.h"
 #include "linkwatch.h"
 #include "marker.h"
@@ -347,6 +348,9 @@ void Widget::setUpLookingBack()
         chartGroup->setLive(!paused);
     });
     connect(chartGroup, &ChartGroup::liveChanged, ui->pause_pb, [this](bool live) { ui->pause_pb->setChecked(!live); });
+    // The charts as pictures; a saved one is said in the console.
+    auto* pictures = new ChartExport(chartGroup, this);
+    connect(pictures, &ChartExport::saved, this, [this](const QString& line) { printToConsole(line); });
 
     // Keys a text field takes for itself stay with it; the read-only
     // console and counters take none.

@@ -20,6 +20,9 @@ bool WindowExposure::eventFilter(QObject*, QEvent* event)
     case QEvent::Hide:
     case QEvent::WindowStateChange:
     case QEvent::Expose:
+    // Shown in another window (a scroll area's on a small screen): that
+    // window's state is what counts now.
+    case QEvent::ParentChange:
         update();
         break;
     default:
@@ -30,7 +33,15 @@ bool WindowExposure::eventFilter(QObject*, QEvent* event)
 
 void WindowExposure::update()
 {
-    QWindow* current = window->windowHandle();
+    QWidget* top = window->window();
+    if (top != topLevel) {
+        if (topLevel && topLevel != window)
+            topLevel->removeEventFilter(this);
+        topLevel = top;
+        if (top != window)
+            top->installEventFilter(this);
+    }
+    QWindow* current = top->windowHandle();
     if (current != handle) {
         if (handle)
             handle->removeEventFilter(this);
@@ -41,7 +52,7 @@ void WindowExposure::update()
     // A minimized window may still count as exposed (the offscreen platform,
     // a Wayland compositor that keeps asking for frames); the toolkit does
     // not paint it either.
-    const bool now = window->isVisible() && !window->isMinimized() && handle && handle->isExposed();
+    const bool now = window->isVisible() && !top->isMinimized() && handle && handle->isExposed();
     if (now == exposed)
         return;
     exposed = now;

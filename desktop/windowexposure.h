@@ -8,8 +8,9 @@
 class QWidget;
 class QWindow;
 
-// Whether anybody can see a top-level widget: shown, not minimized, and on
-// screen as far as the window system says (exposed). An X window is
+// Whether anybody can see a top-level widget, also once it is shown inside
+// another window: shown, its window not minimized, and on screen as far as
+// the window system says (exposed). An X window is
 // unexposed while unmapped; a Wayland window also while the compositor asks
 // it for no frames, as for one on another workspace.
 class WindowExposure : public QObject
@@ -34,6 +35,8 @@ private:
     void update();
 
     QWidget* window;
+    // The window it is shown in: itself, or the one it was put into.
+    QPointer<QWidget> topLevel;
     // The window system's window, which exists from the first show on and
     // alone receives the expose events.
     QPointer<QWindow> handle;

@@ -4,8 +4,9 @@
 # IMU_DESKTOP_DPI, the way a desktop sets its scaling: the X resource Xft.dpi
 # (96, 120, 144 and 192 for 100, 125, 150 and 200 %), which the toolkit
 # reads. The screen is 1280 x 900 at 96 DPI, the same size in inches at any
-# other. Anything that would scale the toolkit on its own is left out, so
-# only the desktop's DPI counts. The server keeps its resources when a client
+# other, unless IMU_DESKTOP_SCREEN gives its pixels (1366x768, a laptop's).
+# Anything that would scale the toolkit on its own is left out, so only the
+# desktop's DPI counts. The server keeps its resources when a client
 # leaves (-noreset): xrdb is its only client until the program starts, and a
 # reset would drop Xft.dpi again.
 #   IMU_DESKTOP_DPI=192 scripts/on-virtual-desktop.sh PROGRAM [ARGUMENT...]
@@ -19,7 +20,7 @@ for tool in xvfb-run Xvfb xauth xrdb; do
         exit 77
     fi
 done
-screen="$((1280 * dpi / 96))x$((900 * dpi / 96))x24"
+screen="${IMU_DESKTOP_SCREEN:-$((1280 * dpi / 96))x$((900 * dpi / 96))}x24"
 exec env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS \
     -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING -u QT_FONT_DPI \
     xvfb-run -a -s "-screen 0 $screen -dpi $dpi -noreset" \

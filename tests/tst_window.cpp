@@ -2,6 +2,7 @@
 #include "widget.h"
 #include "attitudeprojection.h"
 #include "attitudeview.h"
+#include "chartexport.h"
 #include "chartgroup.h"
 #include "highdpi.h"
 #include "history.h"
@@ -14,11 +15,14 @@
 #include "plotter.h"
 #include "recordformat.h"
 #include "reconnector.h"
+#include "screenfit.h"
+#include "windowexposure.h"
 
 #include "portlink.h"
 #include "pseudoterminal.h"
 #include "testrecords.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -27,6 +31,7 @@
 #include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -317,6 +322,12 @@ private slots:
     void viewerShowsMarks_data();
     void viewerShowsMarks();
 
+    // Charts as pictures, and a window that fits a small screen
+    void chartPictures_data();
+    void chartPictures();
+    void chartMenuOffersPictures();
+    void fittedWindowIsTheForm();
+    void fitsTheScreen();
     // The attitude window
     void attitudeAxes_data();
     void attitudeAxes();
@@ -597,7 +608,6 @@ void TestWindow::resizingKeepsPlaces()
     Widget* w = makeWindow();
     w->resize(1600, 1000);
     QCOMPARE(w->size(), QSize(1600, 1000));
-    QCOMPARE(child<Plotter>(w, "z_acc_plotter")->geometry(), QRect(830, 590, 400, 200));
     QCOMPARE(console()->geometry(), QRect(10, 130, 1221, 161));
 }
 
@@ -1973,6 +1983,181 @@ void TestWindow::viewerShowsMarks()
 
 using AttitudeProjection::Vector3;
 Q_DECLARE_METATYPE(Vector3)
+
+// ------------------------------ charts as pictures, and a small screen
+
+namespace {
+
+double scaleFactor() { return qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble(); }
+
+// Without the read-out's red, and drawn out to the right and lower edges.
+bool drawnWhole(const QImage& image)
+{
+    int red = 0, right = 0, lower = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.red() > 150 && c.green() < 90 && c.blue() < 90;
+            right += c.lightness() < 128 && x > image.width() * 11 / 20;
+            lower += c.lightness() < 128 && y > image.height() * 11 / 20;
+        }
+    return red == 0 && right > 0 && lower > 0;
+}
+
+} // namespace
+
+void TestWindow::chartPictures_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QSize>("logical");
+    QTest::newRow("this chart") << 1 << QSize(400, 200);
+    QTest::newRow("all six charts") << int(ChartExport::AllCharts) << QSize(1220, 410);
+}
+
+void TestWindow::chartPictures()
+{
+    QFETCH(int, channel);
+    QFETCH(QSize, logical);
+    PseudoTerminal master;
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    connectButton()->click();
+    QVERIFY(master.write(frames(0, 200)));
+    QTRY_COMPARE(recordLines().size(), 200);
+    auto* pictures = w->findChild<ChartExport*>();
+    w->findChild<ChartGroup*>()->showReadout(child<Plotter>(w, "pitch_plotter")->customPlot()->xAxis->range().center());
+    pictures->copy(channel);
+    QCOMPARE(QGuiApplication::clipboard()->image().size(), logical * scaleFactor());
+    QVERIFY(drawnWhole(QGuiApplication::clipboard()->image()));
+    const QString png = home.path() + "/chart.png", pdf = home.path() + "/chart.pdf";
+    pictures->save(channel, png, ChartExport::Format::Png), pictures->save(channel, pdf, ChartExport::Format::Pdf);
+    QTRY_COMPARE(messagesFrom(0).filter("Image saved to ").size(), 2);
+    const QImage file(png);
+    QCOMPARE(file.size(), logical * scaleFactor());
+    QVERIFY(drawnWhole(file));
+    QCOMPARE(qRound(file.dotsPerMeterX() * 0.0254), qRound(96 * scaleFactor())); // shown at the chart's size
+    // One page of 1 pt per pixel, whose pens all have a width.
+    QFile document(pdf);
+    const QByteArray bytes = document.open(QIODevice::ReadOnly) ? document.readAll() : QByteArray();
+    QVERIFY(bytes.startsWith("%PDF-1.") && bytes.trimmed().endsWith("%%EOF") && bytes.count("/Type /Page\n") == 1);
+    QVERIFY(bytes.contains(QString("/MediaBox [0 0 %1.000000 %2.000000]").arg(logical.width()).arg(logical.height()).toLatin1()));
+    const QRegularExpression stream("/Filter /FlateDecode\\s*>>\\s*stream\\r?\\n"), width("(?:^|\\s)([\\d.]+) w\\s");
+    int strokes = 0;
+    for (auto it = stream.globalMatch(QString::fromLatin1(bytes.constData(), bytes.size())); it.hasNext();) {
+        const int from = it.next().capturedEnd();
+        const QByteArray content = qUncompress(QByteArray(4, '\0') + bytes.mid(from, bytes.indexOf("endstream", from) - from));
+        for (auto w = width.globalMatch(QString::fromLatin1(content.constData(), content.size())); w.hasNext(); ++strokes)
+            QVERIFY2(w.next().captured(1).toDouble() > 0, "a hairline pen, 0 wide in a vector editor");
+    }
+    QVERIFY(strokes > 0);
+}
+
+void TestWindow::chartMenuOffersPictures()
+{
+    // Live and in a viewer, each chart's menu copies it or all six; saving.
+    makeWindow();
+    QByteArray csv = RecordCsv::Header;
+    RecordCsv::appendRow(csv, "2026-12-09T10:00:00.000+01:00", {1, 100, 200, 300, 1, 2, 3});
+    QVERIFY(QDir().mkpath(recordings()));
+    QFile file(recordings() + "/short.csv");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.flush());
+    QString error;
+    ViewerWindow viewer(LoadedRecording::load(file.fileName(), error));
+    for (QWidget* w : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&viewer)}) {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QMenu menu;
+        emit w->findChild<ChartGroup*>()->contextMenuRequested(&menu, 2, 0.0);
+        QStringList entries;
+        for (QAction* entry : menu.actions())
+            for (QAction* action : entry->menu() ? entry->menu()->actions() : QList<QAction*>())
+                entries << entry->text() + " > " + action->text();
+        QCOMPARE(entries, QStringList({"Copy image > This chart", "Copy image > All six charts",
+                                       "Save image… > This chart…", "Save image… > All six charts…"}));
+        menu.actions().first()->menu()->actions().first()->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), child<Plotter>(w, "roll_plotter")->customPlot()->size() * scaleFactor());
+    }
+    // Asked in the recordings' folder; a name without suffix takes the filter's.
+    QString startedIn;
+    QTimer::singleShot(200, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            startedIn = dialog->directory().absolutePath();
+            dialog->selectNameFilter("PDF document (*.pdf)");
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(recordings() + "/all");
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    QMenu menu;
+    emit window->findChild<ChartGroup*>()->contextMenuRequested(&menu, 0, 0.0);
+    menu.actions().last()->menu()->actions().last()->trigger();
+    QCOMPARE(startedIn, recordings());
+    QTRY_COMPARE(messagesFrom(0), QStringList("Image saved to " + recordings() + "/all.pdf"));
+    QFile pdf(recordings() + "/all.pdf");
+    QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+    // In a folder that cannot be: one line in a box, nothing said saved.
+    auto* pictures = window->findChild<ChartExport*>();
+    for (ChartExport::Format format : {ChartExport::Format::Png, ChartExport::Format::Pdf})
+        pictures->save(ChartExport::AllCharts, file.fileName() + "/charts.png", format);
+    QTRY_COMPARE(window->findChildren<QMessageBox*>().size(), 2);
+    const QString line = window->findChildren<QMessageBox*>().first()->text();
+    QVERIFY2(line.startsWith("Cannot save " + file.fileName() + "/charts.png: ") && !line.contains('\n'), qPrintable(line));
+    QCOMPARE(messagesFrom(0).size(), 1);
+}
+
+void TestWindow::fittedWindowIsTheForm()
+{
+    // Wrapped whatever the screen: the form inside, its title and close outside.
+    PseudoTerminal master;
+    Widget* w = makeWindow({{master.slavePath(), ""}});
+    auto fitted = std::make_unique<FittedWindow>(w);
+    fitted->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fitted.get()) && w->parentWidget() == fitted->viewport());
+    w->setWindowTitle("Telvorin IMU (test)");
+    QCOMPARE(fitted->windowTitle(), QString("Telvorin IMU (test)"));
+    connectButton()->click();
+    recordButton()->click();
+    QVERIFY(master.write(frames(0, 50)));
+    QTRY_COMPARE(recordLines().size(), 50);
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    const QStringList shown = shownRows();
+    // The form hears the close and may refuse it.
+    struct CloseWatch : QObject {
+        bool refuse = true;
+        int closes = 0;
+        bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::Close && (e->setAccepted(!refuse), ++closes); }
+    } watch;
+    w->installEventFilter(&watch);
+    QVERIFY(!fitted->close() && fitted->isVisible());
+    watch.refuse = false;
+    QVERIFY(fitted->close() && !fitted->isVisible());
+    QCOMPARE(watch.closes, 2);
+    // As the program ends: the window gives the form back, the form ends the recording.
+    fitted.reset();
+    QCOMPARE(w->parentWidget(), nullptr);
+    window.reset();
+    QCOMPARE(recordedRows(path), shown);
+}
+
+void TestWindow::fitsTheScreen()
+{
+    // On a real (virtual) desktop: a laptop's screen wraps, a large one not.
+    if (desktopDpi() == 0)
+        QSKIP("needs a virtual desktop: run by CTest as tst_window_desktop_<dpi> and tst_window_small_screen_<dpi>");
+    const bool small = qEnvironmentVariableIsSet("IMU_DESKTOP_SCREEN");
+    Widget* w = makeWindow();
+    const auto fitted = showFitted(w);
+    QCOMPARE(bool(fitted) && !w->isWindow(), small);
+    QWidget* shown = w->window();
+    shown->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(shown));
+    // No window manager here, so no frame: the whole height, scrolled.
+    QTRY_COMPARE(shown->height(), small ? shown->screen()->availableGeometry().height() : 801);
+    QCOMPARE(w->size(), QSize(1240, 801));
+    QVERIFY(w->findChild<WindowExposure*>()->isExposed());
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : shown, Qt::Key_Space);
+    QVERIFY(child<QPushButton>(w, "pause_pb")->isChecked());
+}
 
 void TestWindow::attitudeAxes_data()
 {

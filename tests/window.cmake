@@ -14,7 +14,7 @@ imu_add_test(tst_consoleclock SOURCES tst_consoleclock.cpp LIBS imu_window TIMEO
 # record on one console line.
 foreach(dpi 96 120 144 192)
     add_test(NAME tst_window_desktop_${dpi}
-             COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop)
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> wholeTextsOnDesktop fitsTheScreen)
     set_tests_properties(tst_window_desktop_${dpi} PROPERTIES
         ENVIRONMENT "IMU_DESKTOP_DPI=${dpi};LC_ALL=C.UTF-8"
         SKIP_RETURN_CODE 77
@@ -22,4 +22,15 @@ foreach(dpi 96 120 144 192)
         RESOURCE_LOCK virtual_desktop
         TIMEOUT 120)
     imu_sanitizer_environment(tst_window_desktop_${dpi} REAL_DISPLAY)
+endforeach()
+
+# Pictures at 200 %; screens too small for the window (1366 x 768, 1920 x 1080 at 150 %).
+add_test(NAME tst_window_pictures_2x COMMAND tst_window chartPictures chartMenuOffersPictures)
+set_tests_properties(tst_window_pictures_2x PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2;LC_ALL=C.UTF-8" TIMEOUT 120)
+foreach(small 96 144)
+    add_test(NAME tst_window_small_screen_${small}
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> fitsTheScreen)
+    set_tests_properties(tst_window_small_screen_${small} PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK virtual_desktop
+        TIMEOUT 120 ENVIRONMENT "IMU_DESKTOP_DPI=${small};LC_ALL=C.UTF-8;IMU_DESKTOP_SCREEN=$<IF:$<EQUAL:${small},96>,1366x768,1920x1080>")
 endforeach()

@@ -2,6 +2,7 @@
 #include "viewerwindow.h"
 
 #include "attitudewindow.h"
+#include "chartexport.h"
 #include "chartgroup.h"
 #include "history.h"
 #include "loadedrecording.h"
@@ -11,6 +12,7 @@
 #include "markslist.h"
 #include "plotter.h"
 #include "recordformat.h"
+#include "screenfit.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -134,6 +136,7 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
         plotters << chart;
     }
     charts = new ChartGroup(plotters, &history, this);
+    new ChartExport(charts, this);
 
     // Watched again: the play head's bar, the record at the head as the
     // console showed it, and an attitude window of its own that follows it.
@@ -178,6 +181,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
     layout->addWidget(hint);
+    // Opened on a laptop, the whole window on its screen.
+    limitToScreen(this);
 }
 
 ViewerWindow::~ViewerWindow()

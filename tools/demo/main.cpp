@@ -3,6 +3,7 @@
 // for trying the monitor without hardware.
 
 #include "highdpi.h"
+#include "screenfit.h"
 #include "simulatedboard.h"
 #include "widget.h"
 
@@ -93,7 +94,7 @@ int main(int argc, char* argv[])
     int exitCode = 0;
     {
         Widget window(nullptr, board.portSource());
-        window.show();
+        const auto fitted = showFitted(&window);
         if (options.isSet(connectOption)) {
             auto* connectButton = window.findChild<QPushButton*>("connect_button");
             QTimer::singleShot(0, connectButton, [connectButton] {
