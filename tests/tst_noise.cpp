@@ -141,8 +141,9 @@ void TestNoise::nbs14()
 
 void TestNoise::interval_data()
 {
-    // The factors SP 1065 prints for an hour at the full rate (white FM):
-    // edf about 5400 at 1 s, 52 at 100 s and 3 at 1000 s.
+    // An hour at the full rate, white FM: SP 1065's Table 5 gives about 5400
+    // degrees of freedom at 1 s, 52 at 100 s and 3 at 1000 s, and the
+    // chi-squared distribution the 68.3 % factors beside them.
     QTest::addColumn<qint64>("m");
     QTest::addColumn<double>("edf");
     QTest::addColumn<double>("lo");
