@@ -164,7 +164,7 @@ __int128 exactSum(const quint32* x, qint64 n, qint64 m)
     }
     __int128 sum = 0;
     for (int lane = 0; lane < 4; ++lane) {
-        sum += (__int128(qint64(high[lane])) << 32) + (__int128(qint64(cross[lane])) << 17)
+        sum += __int128(qint64(high[lane])) * (qint64(1) << 32) + __int128(qint64(cross[lane])) * (qint64(1) << 17)
             + __int128(qint64(low[lane]));
     }
     for (qint64 i = 4 * q; i < n; ++i) {
