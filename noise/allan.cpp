@@ -142,10 +142,32 @@ __int128 exactSum(const double* x, qint64 n, qint64 m)
     return sum;
 }
 
+// From the phase modulo 2^32 every second difference is under 2^31 in size:
+// split as d = 65536 h + l (0 <= l < 65536), d^2 = 2^32 h^2 + 2^17 h l + l^2,
+// and the three sums of a block stay under 2^53, so the vector lanes sum
+// them exactly.
+__attribute__((target_clones("avx2", "default")))
 __int128 exactSum(const quint32* x, qint64 n, qint64 m)
 {
+    const Quartet* qa = reinterpret_cast<const Quartet*>(x);
+    const Quartet* qb = reinterpret_cast<const Quartet*>(x + m);
+    const Quartet* qc = reinterpret_cast<const Quartet*>(x + 2 * m);
+    Quad high = {}, cross = {}, low = {};
+    qint64 q = 0;
+    for (; 4 * (q + 1) <= n; ++q) {
+        const SignedQuartet d = (SignedQuartet)(qc[q] - 2u * qb[q] + qa[q]);
+        const Quad h = __builtin_convertvector(d >> 16, Quad);
+        const Quad l = __builtin_convertvector(d & 0xffff, Quad);
+        high += h * h;
+        cross += h * l;
+        low += l * l;
+    }
     __int128 sum = 0;
-    for (qint64 i = 0; i < n; ++i) {
+    for (int lane = 0; lane < 4; ++lane) {
+        sum += __int128(qint64(high[lane])) * (qint64(1) << 32) + __int128(qint64(cross[lane])) * (qint64(1) << 17)
+            + __int128(qint64(low[lane]));
+    }
+    for (qint64 i = 4 * q; i < n; ++i) {
         const qint64 d = qint32(x[i + 2 * m] - 2u * x[i + m] + x[i]);
         sum += __int128(d) * d;
     }

@@ -21,37 +21,40 @@ std::mutex& plannerMutex()
     return mutex;
 }
 
-// One segment length's transform with its buffers.
+// One segment length's transform with its buffers, in single precision:
+// a segment's samples, its mean taken out, need no more than 24 bits, and
+// the transform takes little more than half the time it takes in double.
+// The powers are summed in double.
 class Transform
 {
 public:
     explicit Transform(int n)
-        : in(fftw_alloc_real(std::size_t(n)))
-        , out(fftw_alloc_complex(std::size_t(n / 2 + 1)))
+        : in(fftwf_alloc_real(std::size_t(n)))
+        , out(fftwf_alloc_complex(std::size_t(n / 2 + 1)))
     {
         const std::lock_guard<std::mutex> lock(plannerMutex());
-        plan = fftw_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
+        plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
     }
     ~Transform()
     {
         {
             const std::lock_guard<std::mutex> lock(plannerMutex());
-            fftw_destroy_plan(plan);
+            fftwf_destroy_plan(plan);
         }
-        fftw_free(in);
-        fftw_free(out);
+        fftwf_free(in);
+        fftwf_free(out);
     }
     Transform(const Transform&) = delete;
     Transform& operator=(const Transform&) = delete;
 
-    double* input() { return in; }
-    const fftw_complex* output() const { return out; }
-    void run() { fftw_execute(plan); }
+    float* input() { return in; }
+    const fftwf_complex* output() const { return out; }
+    void run() { fftwf_execute(plan); }
 
 private:
-    double* in;
-    fftw_complex* out;
-    fftw_plan plan = nullptr;
+    float* in;
+    fftwf_complex* out;
+    fftwf_plan plan = nullptr;
 };
 
 double median(std::vector<double> values)
@@ -129,10 +132,6 @@ Spectrum welchOf(const Phase* x, qint64 points, double rateHz, double sampleScal
         windowPower += window[std::size_t(i)] * window[std::size_t(i)];
     }
 
-    // The segment's mean is not subtracted sample by sample: the transform
-    // is linear, and the periodic Hann window's own transform is length/2
-    // at bin 0, -length/4 at bins 1 and length-1 and 0 elsewhere, so taking
-    // the mean out changes those two bins alone.
     Transform transform(length);
     std::vector<double> power(std::size_t(bins), 0.0);
     const double* w = window.data();
@@ -140,16 +139,14 @@ Spectrum welchOf(const Phase* x, qint64 points, double rateHz, double sampleScal
     for (qint64 start = 0; start + length <= n; start += step) {
         const Phase* segment = x + start;
         const double mean = difference(segment, 0, length) / length;
-        double* in = transform.input();
+        float* in = transform.input();
         for (int i = 0; i < length; ++i)
-            in[i] = difference(segment, i, i + 1) * w[i];
+            in[i] = float((difference(segment, i, i + 1) - mean) * w[i]);
         transform.run();
-        const fftw_complex* out = transform.output();
+        const fftwf_complex* out = transform.output();
         double* p = power.data();
-        p[0] += std::pow(out[0][0] - mean * length / 2.0, 2) + out[0][1] * out[0][1];
-        p[1] += std::pow(out[1][0] + mean * length / 4.0, 2) + out[1][1] * out[1][1];
-        for (int k = 2; k < bins; ++k)
-            p[k] += out[k][0] * out[k][0] + out[k][1] * out[k][1];
+        for (int k = 0; k < bins; ++k)
+            p[k] += double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
         ++s.segments;
     }
 

@@ -141,8 +141,9 @@ void TestNoise::nbs14()
 
 void TestNoise::interval_data()
 {
-    // The factors SP 1065 prints for an hour at the full rate (white FM):
-    // edf about 5400 at 1 s, 52 at 100 s and 3 at 1000 s.
+    // An hour at the full rate, white FM: SP 1065's Table 5 gives about 5400
+    // degrees of freedom at 1 s, 52 at 100 s and 3 at 1000 s, and the
+    // chi-squared distribution the 68.3 % factors beside them.
     QTest::addColumn<qint64>("m");
     QTest::addColumn<double>("edf");
     QTest::addColumn<double>("lo");
@@ -276,23 +277,31 @@ void TestNoise::liveEqualsBatch_data()
     // Still: the batch sums the phase modulo 2^32. Full scale: second
     // differences past 2^31 and sums past 2^53, summed in double and again
     // exactly where they lose digits.
+    // Walking: small steps wandering far, so that the sums pass 2^53 while
+    // the phase modulo 2^32 still serves.
     QTest::addColumn<qint64>("records");
     QTest::addColumn<int>("spread");
-    QTest::newRow("still") << qint64(5000) << 200;
-    QTest::newRow("full scale") << qint64(160000) << 65536;
+    QTest::addColumn<bool>("walking");
+    QTest::newRow("still") << qint64(5000) << 200 << false;
+    QTest::newRow("full scale") << qint64(160000) << 65536 << false;
+    QTest::newRow("walking") << qint64(160000) << 11 << true;
 }
 
 void TestNoise::liveEqualsBatch()
 {
     QFETCH(qint64, records);
     QFETCH(int, spread);
+    QFETCH(bool, walking);
     std::mt19937 random(11);
     Noise::LiveAllan live;
+    std::array<int, Noise::Channels> walk{};
     for (qint64 i = 0; i < records; ++i) {
         std::array<qint16, Noise::Channels> raw{};
-        for (int c = 0; c < Noise::Channels; ++c)
-            raw[std::size_t(c)] = qint16(c < 3 ? wrapped(17900 + 3 * i + int(random() % 41) - 20)
-                                               : int(random() % spread) - spread / 2);
+        for (int c = 0; c < Noise::Channels; ++c) {
+            walk[std::size_t(c)] = walking ? std::clamp(walk[std::size_t(c)] + int(random() % spread) - spread / 2, -30000, 30000)
+                                           : int(random() % spread) - spread / 2;
+            raw[std::size_t(c)] = qint16(c < 3 ? wrapped(17900 + 3 * i + int(random() % 41) - 20) : walk[std::size_t(c)]);
+        }
         live.append(raw, 1700000000000 + i * 10, i % 1000 == 999);
     }
     QCOMPARE(live.size(), records);

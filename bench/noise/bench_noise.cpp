@@ -154,9 +154,10 @@ void report(const char* name, double hours, bool writeData, const QString& folde
         const QVector<Noise::AdevPoint> kept = live.adev(c, span.rateHz);
         same = same && kept.size() == adev[std::size_t(c)].size();
         for (int k = 0; same && k < kept.size(); ++k)
-            same = kept[k].dev == adev[std::size_t(c)][k].dev;
+            same = kept[k].dev == adev[std::size_t(c)][k].dev && kept[k].dev == result.channels[std::size_t(c)].adev[k].dev;
     }
-    std::printf("  LiveAllan equals the batch estimator: %s\n", same ? "yes, exactly" : "NO");
+    std::printf("  LiveAllan equals the batch estimator (phase in double and modulo 2^32): %s\n",
+                same ? "yes, exactly" : "NO");
 
     QFile raw(folder + QStringLiteral("/hour.i16"));
     raw.open(QIODevice::WriteOnly);
@@ -166,6 +167,7 @@ void report(const char* name, double hours, bool writeData, const QString& folde
     devs.open(QIODevice::WriteOnly | QIODevice::Text);
     QTextStream out(&devs);
     out.setRealNumberPrecision(17);
+    out << "rate " << span.rateHz << '\n';
     for (int c = 0; c < Noise::Channels; ++c) {
         for (const Noise::AdevPoint& p : adev[std::size_t(c)])
             out << c << ' ' << p.m << ' ' << p.dev << '\n';

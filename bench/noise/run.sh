@@ -13,7 +13,6 @@ trap 'rm -rf "$work"' EXIT
 
 "$build/bench/noise/imu_bench_noise" "$work" | tee "$work/bench.txt"
 cpp=$(sed -n 's/.*Allan deviation alone, six channels on one thread: \([0-9.]*\) s.*/\1/p' "$work/bench.txt" | head -1)
-rate=$(sed -n 's/^one hour: .* at \([0-9.]*\) Hz$/\1/p' "$work/bench.txt")
 
 echo "imu-noise on an hour's recording ($(du -m "$work/hour.csv" | cut -f1) MB of CSV), best of three:"
 best=
@@ -38,7 +37,7 @@ for candidate in python3 /usr/bin/python3; do
     if "$candidate" -c 'import numpy' 2>/dev/null; then numpy_python=$candidate; break; fi
 done
 if [[ -n $numpy_python ]]; then
-    "$numpy_python" "$here/numpy_adev.py" "$work" "$rate" "$cpp"
+    "$numpy_python" "$here/numpy_adev.py" "$work" "$cpp"
 else
     echo "  NumPy: skipped, python3-numpy is not installed"
 fi
