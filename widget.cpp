@@ -348,10 +348,6 @@ void Widget::setUpLookingBack()
         chartGroup->setLive(!paused);
     });
     connect(chartGroup, &ChartGroup::liveChanged, ui->pause_pb, [this](bool live) { ui->pause_pb->setChecked(!live); });
-    // The charts as pictures; a saved one is said in the console.
-    auto* pictures = new ChartExport(chartGroup, this);
-    connect(pictures, &ChartExport::saved, this, [this](const QString& line) { printToConsole(line); });
-
     // Keys a text field takes for itself stay with it; the read-only
     // console and counters take none.
     auto textFieldHasFocus = [] {
@@ -380,6 +376,10 @@ void Widget::setUpMarks()
 {
     marker = new Marker(this, chartGroup, history.get(), recorder);
     connect(marker, &Marker::said, this, [this](const QString& line) { printToConsole(line); });
+    // The charts as pictures, offered below the mark in a chart's menu; a
+    // saved one is said in the console.
+    auto* pictures = new ChartExport(chartGroup, this);
+    connect(pictures, &ChartExport::saved, this, [this](const QString& line) { printToConsole(line); });
 }
 
 void Widget::printToConsole(const QString& message)

@@ -48,6 +48,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
@@ -2075,7 +2076,11 @@ void TestWindow::chartMenuOffersPictures()
                 entries << entry->text() + " > " + action->text();
         QCOMPARE(entries, QStringList({"Copy image > This chart", "Copy image > All six charts",
                                        "Save image… > This chart…", "Save image… > All six charts…"}));
-        menu.actions().first()->menu()->actions().first()->trigger();
+        // Below the live window's mark, the pictures' entries.
+        const auto copyImage = std::find_if(menu.actions().cbegin(), menu.actions().cend(),
+                                            [](QAction* entry) { return entry->text() == "Copy image"; });
+        QVERIFY(copyImage != menu.actions().cend());
+        (*copyImage)->menu()->actions().first()->trigger();
         QCOMPARE(QGuiApplication::clipboard()->image().size(), child<Plotter>(w, "roll_plotter")->customPlot()->size() * scaleFactor());
     }
     // Asked in the recordings' folder; a name without suffix takes the filter's.
