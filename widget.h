@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "consoleclock.h"
 #include "parser.h"
@@ -29,6 +30,7 @@ class Reconnector;
 class ChartGroup;
 class History;
 class AttitudeWindow;
+class NoiseWindow;
 
 class Widget : public QWidget
 {
@@ -72,6 +74,7 @@ private:
     void setUpReconnecting();
     void setUpLookingBack();
     void setUpAttitude();
+    void setUpNoise();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -104,6 +107,12 @@ private:
     std::unique_ptr<History> history;
     ChartGroup* chartGroup = nullptr;
     AttitudeWindow* attitude = nullptr;
+    // The history's times of the records whose frame index broke from the
+    // one before, for the Noise window to count lost frames in a span.
+    std::vector<qint64> indexBreakTimes;
+    quint8 lastShownIndex = 0;
+    bool indexShown = false;
+    NoiseWindow* noise = nullptr;
 };
 
 #endif // WIDGET_H

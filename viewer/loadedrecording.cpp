@@ -27,13 +27,15 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
     ReplayFile file;
     file.setRowSink([&](const UART_RCV& shown, qint64 msSinceEpoch) {
         // The parser's rule, so that the viewer and the live window agree.
-        if (row > 0 && Parser::breaksSequence(lastIndex, shown.index))
-            ++loaded->misses;
+        const bool broken = row > 0 && Parser::breaksSequence(lastIndex, shown.index);
+        loaded->misses += broken;
         lastIndex = shown.index;
         if (row == 0)
             loaded->timed = file.isTimed();
         const qint64 ms = loaded->timed ? msSinceEpoch : untimedOrigin + std::llround(double(row) * FramePeriodMs);
         history.append(ms, shown);
+        if (broken)
+            loaded->breakTimes.push_back(history.lastTime());
         ++row;
     });
     if (!file.load(path)) {

@@ -4,6 +4,7 @@
 #include "chartgroup.h"
 #include "history.h"
 #include "loadedrecording.h"
+#include "noisewindow.h"
 #include "plotter.h"
 
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -75,6 +77,12 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     counters->addSpacing(12);
     counters->addWidget(new QLabel(QStringLiteral("# of index misses:"), this));
     counters->addWidget(counter(QStringLiteral("index_miss_le"), loaded->indexMisses(), this));
+    counters->addSpacing(12);
+    // The noise of the span the charts show: zoom to a still stretch first.
+    auto* noiseButton = new QPushButton(QStringLiteral("Noise"), this);
+    noiseButton->setObjectName(QStringLiteral("noise_pb"));
+    noiseButton->setCheckable(true);
+    counters->addWidget(noiseButton);
 
     // What the charts cannot show by themselves: times that are not the
     // host's, and rows left out.
@@ -123,6 +131,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
         plotters << chart;
     }
     charts = new ChartGroup(plotters, &history, this);
+    noise = new NoiseWindow(noiseButton, {&history, charts, &loaded->indexBreakTimes(), false, loaded->isTimed(), loaded->path()},
+                            this);
 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
@@ -131,6 +141,7 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
 
 ViewerWindow::~ViewerWindow()
 {
-    // The group reads the history, which goes before the children would.
+    // Both read the history, which goes before the children would.
+    delete noise;
     delete charts;
 }

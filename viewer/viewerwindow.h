@@ -8,6 +8,7 @@
 
 class ChartGroup;
 class LoadedRecording;
+class NoiseWindow;
 
 // A recording shown whole in a window of its own: the live window's six
 // charts over the recording's own times, with the same zoom, pan, read-outs
@@ -27,6 +28,7 @@ public:
 private:
     std::unique_ptr<LoadedRecording> loaded;
     ChartGroup* charts = nullptr;
+    NoiseWindow* noise = nullptr;
 };
 
 #endif // VIEWERWINDOW_H
