@@ -42,8 +42,10 @@ void makeLogAxis(QCPAxis* axis, const QString& label)
     ticker->setLogBase(10);
     ticker->setSubTickCount(8);
     axis->setTicker(ticker);
-    axis->setNumberFormat("eb");
-    axis->setNumberPrecision(0);
+    // 0.01, 1, 250, and powers for what is far from 1: within a decade
+    // the ticks are not all powers of ten.
+    axis->setNumberFormat("gb");
+    axis->setNumberPrecision(3);
     axis->setLabel(label);
     axis->grid()->setSubGridVisible(true);
     axis->grid()->setSubGridPen(QPen(QColor(225, 225, 225), 0, Qt::DotLine));
@@ -84,8 +86,10 @@ double inMg(const Noise::Coefficient& c)
 
 void showAxes(QCustomPlot* plot, const Extent& keys, const Extent& left, const Extent& right)
 {
+    // Room on the right for the marks' labels.
     if (keys.valid())
-        plot->xAxis->setRange(keys.low / 1.2, keys.high * 1.2);
+        plot->xAxis->setRange(keys.low / 1.3, keys.high * 2.0);
+    plot->legend->setVisible(plot->legend->itemCount() > 0);
     // An axis without a channel stays out of the way; the left one stays
     // anyway, as the frame of an empty plot.
     plot->yAxis->setTickLabels(left.valid() || !right.valid());
@@ -141,7 +145,7 @@ QCPGraph* AllanPlot::addLine(QCPAxis* valueAxis, const QVector<double>& tau, con
     return graph;
 }
 
-void AllanPlot::addMark(double tau, double dev, const QString& label, const QColor& colour)
+void AllanPlot::addMark(double tau, double dev, const QString& label, const QColor& colour, int order)
 {
     if (!(dev > 0.0) || !std::isfinite(dev))
         return;
@@ -149,18 +153,19 @@ void AllanPlot::addMark(double tau, double dev, const QString& label, const QCol
     mark->setLineStyle(QCPGraph::lsNone);
     mark->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDiamond, colour, Qt::white, 9));
     auto* text = new QCPItemText(this);
-    text->position->setAxes(xAxis, yAxis);
-    text->position->setCoords(tau, dev);
-    text->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    text->setPadding(QMargins(6, 0, 0, 3));
-    text->setText(label);
-    text->setColor(colour);
     QFont bold = font();
     bold.setBold(true);
     text->setFont(bold);
+    text->position->setAxes(xAxis, yAxis);
+    text->position->setCoords(tau, dev);
+    text->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    // Several channels' marks lie close: their labels side by side.
+    text->setPadding(QMargins(6 + order * QFontMetrics(text->font()).horizontalAdvance(label + QLatin1Char(' ')), 0, 0, 3));
+    text->setText(label);
+    text->setColor(colour);
 }
 
-void AllanPlot::addFits(const Noise::ChannelResult& c, const QColor& colour)
+void AllanPlot::addFits(const Noise::ChannelResult& c, const QColor& colour, int order)
 {
     QPen fit(colour, 1.2, Qt::DashLine);
     fit.setCosmetic(true);
@@ -171,7 +176,7 @@ void AllanPlot::addFits(const Noise::ChannelResult& c, const QColor& colour)
         const double from = std::min(c.whiteNoise.fitFromTauS, WhiteNoiseTauS);
         const double to = std::max(c.whiteNoise.fitToTauS, WhiteNoiseTauS);
         addLine(yAxis, {from, to}, {n / std::sqrt(from), n / std::sqrt(to)}, fit);
-        addMark(WhiteNoiseTauS, n, QStringLiteral("N"), colour);
+        addMark(WhiteNoiseTauS, n, QStringLiteral("N"), colour, order);
     }
     // The +½ line: sigma = K sqrt(tau / 3), read at 3 s.
     if (c.randomWalk.valid && c.randomWalk.value > 0.0) {
@@ -179,7 +184,7 @@ void AllanPlot::addFits(const Noise::ChannelResult& c, const QColor& colour)
         const double from = std::min(c.randomWalk.fitFromTauS, RandomWalkTauS);
         const double to = std::max(c.randomWalk.fitToTauS, RandomWalkTauS);
         addLine(yAxis, {from, to}, {k * std::sqrt(from / RandomWalkTauS), k * std::sqrt(to / RandomWalkTauS)}, fit);
-        addMark(RandomWalkTauS, k, QStringLiteral("K"), colour);
+        addMark(RandomWalkTauS, k, QStringLiteral("K"), colour, order);
     }
     // The flat minimum, drawn where it is: B itself is that ÷ 0.664.
     if (c.biasInstability.valid && c.biasRawMinimum > 0.0) {
@@ -187,7 +192,33 @@ void AllanPlot::addFits(const Noise::ChannelResult& c, const QColor& colour)
         const double from = c.biasInstability.fitFromTauS > 0.0 ? c.biasInstability.fitFromTauS : c.biasTauS / 2.0;
         const double to = c.biasInstability.fitToTauS > 0.0 ? c.biasInstability.fitToTauS : c.biasTauS * 2.0;
         addLine(yAxis, {from, to}, {floor, floor}, fit);
-        addMark(c.biasTauS, floor, QStringLiteral("B"), colour);
+        addMark(c.biasTauS, floor, QStringLiteral("B"), colour, order);
+    }
+}
+
+void AllanPlot::addResolutionFloors(const Noise::Result& result, const QVector<int>& channels)
+{
+    // What the stream's steps alone would give, one line per kind of
+    // channel chosen: curves near it measure the stream, not the sensor.
+    QPen dotted(QColor(120, 120, 120), 1.2, Qt::DotLine);
+    for (const bool angle : {false, true}) {
+        QVector<double> tau, dev;
+        for (int channel : channels) {
+            const Noise::ChannelResult& c = result.channels[size_t(channel)];
+            if (c.angle != angle || c.adev.size() <= tau.size())
+                continue;
+            tau.clear();
+            dev.clear();
+            for (const Noise::AdevPoint& p : c.adev) {
+                tau << p.tauS;
+                dev << Noise::adevFloor(angle, result.rateHz, p.tauS);
+            }
+        }
+        if (tau.isEmpty())
+            continue;
+        QCPGraph* floor = addLine(angle ? yAxis2 : yAxis, tau, dev, dotted);
+        floor->setName(angle ? QStringLiteral("0.01° step") : QStringLiteral("1 mg step"));
+        floor->addToLegend();
     }
 }
 
@@ -198,6 +229,7 @@ void AllanPlot::showResult(const Noise::Result& result, const QVector<int>& chan
     note = makeNote(this);
     Extent keys, left, right;
     QStringList constant;
+    int fitted = 0;
     for (int channel : channels) {
         const Noise::ChannelResult& c = result.channels[size_t(channel)];
         QCPAxis* axis = c.angle ? yAxis2 : yAxis;
@@ -235,13 +267,14 @@ void AllanPlot::showResult(const Noise::Result& result, const QVector<int>& chan
         bars->setPen(QPen(colour.lighter(130), 1));
         bars->setWhiskerWidth(5);
         if (!c.angle) {
-            addFits(c, colour);
+            addFits(c, colour, fitted++);
             // Marks lie on the curve's scale; taus 1 and 3 s may lie beyond it.
             keys.add(WhiteNoiseTauS);
             if (c.randomWalk.valid)
                 keys.add(RandomWalkTauS);
         }
     }
+    addResolutionFloors(result, channels);
     if (!constant.isEmpty())
         note->setText(QStringLiteral("%1: constant, Allan deviation 0").arg(constant.join(QStringLiteral(", "))));
     else if (keys.valid())
@@ -278,6 +311,7 @@ void SpectrumPlot::showResult(const Noise::Result& result, const QVector<int>& c
     note = makeNote(this);
     Extent keys, left, right;
     QStringList constant;
+    int labels = 0;
     for (int channel : channels) {
         const Noise::ChannelResult& c = result.channels[size_t(channel)];
         const Noise::Spectrum& s = c.spectrum;
@@ -320,14 +354,19 @@ void SpectrumPlot::showResult(const Noise::Result& result, const QVector<int>& c
             mark->setLineStyle(QCPGraph::lsNone);
             mark->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, colour, colour, 8));
             mark->setData({p.hz}, {p.asd}, true);
+            // The strongest peak of each channel is labelled (the table
+            // lists the others), the labels stacked so none covers another.
+            if (i > 0)
+                continue;
             auto* text = new QCPItemText(this);
             text->position->setAxes(xAxis, axis);
             text->position->setCoords(p.hz, p.asd);
             text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-            text->setPadding(QMargins(0, 0, 0, 7));
+            // Stacked by rank, so that neighbouring peaks' labels stay apart.
+            text->setPadding(QMargins(0, 0, 0, 7 + labels++ * QFontMetrics(text->font()).height()));
             text->setColor(colour);
             text->setText(QStringLiteral("%1 Hz").arg(p.hz, 0, 'f', p.hz < 10.0 ? 2 : 1));
-            extent.add(p.asd * 3.0); // room for the label above it
+            extent.add(p.asd * (3.0 + labels)); // room for the labels above it
         }
     }
     if (!constant.isEmpty())

@@ -35,8 +35,10 @@ public:
     void clearResult();
 
 private:
-    void addFits(const Noise::ChannelResult& c, const QColor& colour);
-    void addMark(double tau, double dev, const QString& label, const QColor& colour);
+    void addResolutionFloors(const Noise::Result& result, const QVector<int>& channels);
+    // order: the channel's place among those drawn, for its labels' place.
+    void addFits(const Noise::ChannelResult& c, const QColor& colour, int order);
+    void addMark(double tau, double dev, const QString& label, const QColor& colour, int order);
     QCPGraph* addLine(QCPAxis* valueAxis, const QVector<double>& tau, const QVector<double>& dev, const QPen& pen);
     QCPItemText* note = nullptr;
 };

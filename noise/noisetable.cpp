@@ -5,12 +5,13 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr int SignificantDigits = 3;
 constexpr double MinutesPerHour = 60.0;
+constexpr int PeaksListed = 3;
 const QString None = QStringLiteral("—");
 
 enum Row {
@@ -25,6 +26,7 @@ enum Row {
     ResolutionLimit,
     DriftPerMinute,
     DriftPerHour,
+    Peaks,
     Records,
     Rate,
     Duration,
@@ -43,8 +45,9 @@ const char* const RowTitles[RowCount] = {
     "Random walk K (τ = 3 s)",
     "ASD floor (one-sided)",
     "At the resolution limit",
-    "Drift",
-    "Drift per hour",
+    "Drift (°/min)",
+    "Drift (°/h)",
+    "Strongest peaks",
     "Records",
     "Rate",
     "Duration",
@@ -61,6 +64,21 @@ QString withUnit(double value, const QString& unit)
 {
     const QString n = NoiseTable::number(value);
     return n == None || unit.isEmpty() ? n : n + QLatin1Char(' ') + unit;
+}
+
+// A value to the decimals of its error's two significant digits: more
+// would claim what the error does not allow.
+QString withError(double value, double error)
+{
+    if (!std::isfinite(value) || !std::isfinite(error))
+        return None;
+    if (error <= 0.0)
+        return QStringLiteral("%1 ± 0").arg(NoiseTable::number(value));
+    const int decimals = qBound(0, 1 - int(std::floor(std::log10(error))), 9);
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
+    return QStringLiteral("%1 ± %2")
+        .arg(QString::number(rounded == 0.0 ? 0.0 : rounded, 'f', decimals), QString::number(error, 'f', decimals));
 }
 
 QString duration(double seconds)
@@ -92,11 +110,13 @@ NoiseTable::NoiseTable(QWidget* parent)
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    setWordWrap(false);
+    // A coefficient's mark and a drift's error go on a second line rather
+    // than being cut off.
+    setWordWrap(true);
     clearResult();
 }
 
-QString NoiseTable::number(double value)
+QString NoiseTable::number(double value, int significantDigits)
 {
     if (!std::isfinite(value))
         return None;
@@ -105,10 +125,20 @@ QString NoiseTable::number(double value)
     // Fixed notation with three significant digits, as a datasheet writes
     // them: 0.0123, 1.23, 123, 12300.
     const int magnitude = int(std::floor(std::log10(std::abs(value))));
-    const int decimals = qBound(0, SignificantDigits - 1 - magnitude, 9);
+    // Far from 1, a power of ten reads better than a row of zeros.
+    if (magnitude < -3 || magnitude > 6)
+        return QString::number(value, 'g', significantDigits);
+    const int decimals = qBound(0, significantDigits - 1 - magnitude, 9);
     const double scale = std::pow(10.0, decimals);
     const double rounded = std::round(value * scale) / scale;
     return QString::number(rounded == 0.0 ? 0.0 : rounded, 'f', decimals);
+}
+
+QSize NoiseTable::sizeHint() const
+{
+    // Tall enough for every row, so the plots get the rest.
+    const QSize hint = QTableWidget::sizeHint();
+    return {hint.width(), horizontalHeader()->height() + verticalHeader()->length() + 2 * frameWidth()};
 }
 
 void NoiseTable::setCell(int row, int column, const QString& text, const QString& tip)
@@ -122,6 +152,9 @@ void NoiseTable::setCell(int row, int column, const QString& text, const QString
 void NoiseTable::setSpanRow(int row, const QString& text)
 {
     setSpan(row, 0, 1, Noise::Channels);
+    // Fitted to its first column alone, a spanning row would wrap.
+    verticalHeader()->setSectionResizeMode(row, QHeaderView::Fixed);
+    verticalHeader()->resizeSection(row, verticalHeader()->defaultSectionSize());
     auto* item = new QTableWidgetItem(text);
     item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setItem(row, 0, item);
@@ -142,7 +175,7 @@ void NoiseTable::showResult(const Noise::Result& result)
         if (!k.valid)
             return None;
         const QString text = withUnit(k.value, k.unit);
-        return k.extrapolated && text != None ? text + QStringLiteral(", extrapolated") : text;
+        return k.extrapolated && text != None ? text + QStringLiteral("\n(extrapolated)") : text;
     };
     auto fitRange = [](const Noise::Coefficient& k) {
         return k.valid ? QStringLiteral("Line fitted over τ = %1 … %2 s")
@@ -156,19 +189,22 @@ void NoiseTable::showResult(const Noise::Result& result)
         setCell(Deviation, column, withUnit(c.sd, unit));
         setCell(AsdFloor, column, withUnit(c.spectrum.floor, c.spectrum.unit),
                 QStringLiteral("Median over 1 Hz … the Nyquist frequency; white noise sits at √2 · N here"));
+        QStringList peaks;
+        for (int i = 0; i < std::min(int(c.spectrum.peaks.size()), PeaksListed); ++i)
+            peaks << QStringLiteral("%1 Hz").arg(number(c.spectrum.peaks.at(i).hz));
+        setCell(Peaks, column, peaks.isEmpty() ? None : peaks.join(QLatin1Char('\n')),
+                QStringLiteral("Frequency of the strongest narrow peaks of the spectrum, strongest first"));
         setCell(ResolutionLimit, column, c.atResolutionLimit ? QStringLiteral("yes") : QStringLiteral("no"),
                 c.angle ? QStringLiteral("Under twice the floor of a 0.01° step at this rate")
                         : QStringLiteral("Under twice the floor of a 1 mg step at this rate"));
         if (c.angle) {
             for (int row : {WhiteNoise, BiasInstability, BiasTau, RawMinimum, RandomWalk})
                 setCell(row, column, None);
-            const QString error = number(c.driftStdErrDegPerMin);
             setCell(DriftPerMinute, column,
-                    QStringLiteral("%1 ± %2 °/min").arg(number(c.driftDegPerMin), error),
+                    withError(c.driftDegPerMin, c.driftStdErrDegPerMin),
                     QStringLiteral("Least-squares slope of the unwrapped angle, with its standard error"));
             setCell(DriftPerHour, column,
-                    QStringLiteral("%1 ± %2 °/h")
-                        .arg(number(c.driftDegPerMin * MinutesPerHour), number(c.driftStdErrDegPerMin * MinutesPerHour)));
+                    withError(c.driftDegPerMin * MinutesPerHour, c.driftStdErrDegPerMin * MinutesPerHour));
         } else {
             setCell(WhiteNoise, column, coefficient(c.whiteNoise), fitRange(c.whiteNoise));
             setCell(BiasInstability, column, coefficient(c.biasInstability), fitRange(c.biasInstability));

@@ -21,8 +21,10 @@ public:
     void showResult(const Noise::Result& result);
     void clearResult();
 
-    // Three significant digits, "0" for zero, "—" for what is not finite.
-    static QString number(double value);
+    // Three significant digits (or as many as asked), "0" for zero, "—"
+    // for what is not finite.
+    static QString number(double value, int significantDigits = 3);
+    QSize sizeHint() const override;
 
 private:
     void setCell(int row, int column, const QString& text, const QString& tip = QString());

@@ -41,7 +41,7 @@ constexpr int TickMs = 250;
 // How long what a button did stays said under the status.
 constexpr int NoticeMs = 6000;
 constexpr int DefaultWidth = 1120;
-constexpr int DefaultHeight = 860;
+constexpr int DefaultHeight = 880;
 const char* const ChannelNames[Noise::Channels] = {"yaw", "pitch", "roll", "x", "y", "z"};
 
 QString timeOfDay(qint64 msSinceEpoch, bool withMs = false)
@@ -176,17 +176,17 @@ void NoiseWindow::buildLayout()
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(status);
 
-    auto* split = new QSplitter(Qt::Vertical, this);
-    auto* plots = new QSplitter(Qt::Horizontal, split);
+    auto* plots = new QSplitter(Qt::Horizontal, this);
     allanPlot = new AllanPlot(plots);
     allanPlot->setObjectName(QStringLiteral("allan_plot"));
     spectrumPlot = new SpectrumPlot(plots);
     spectrumPlot->setObjectName(QStringLiteral("spectrum_plot"));
-    table = new NoiseTable(split);
+    layout->addWidget(plots, 1);
+    // The whole table if there is room, the plots the rest.
+    table = new NoiseTable(this);
     table->setObjectName(QStringLiteral("figures_tw"));
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
-    layout->addWidget(split, 1);
+    table->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    layout->addWidget(table);
     allanPlot->clearResult();
     spectrumPlot->clearResult();
 
@@ -256,6 +256,7 @@ void NoiseWindow::addRecord(const std::array<qint16, Noise::Channels>& raw, qint
 void NoiseWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+
     if (!collecting && records.live)
         startAgain();
     else
@@ -295,6 +296,10 @@ void NoiseWindow::newState()
 {
     ++generation;
     dirty = true;
+    // The first result of a new state is not held back by the cost of the
+    // last one, which may have been of many more records.
+    lastCostMs = 0;
+    launchedAtMs = -ShortestPeriodMs;
     // What was shown belongs to the old state.
     resultShown = false;
     table->clearResult();
@@ -408,6 +413,8 @@ void NoiseWindow::take(quint64 asked, const Noise::Result& result, double second
     shownSecondsReading = secondsReading;
     resultShown = true;
     table->showResult(shown);
+    // Rows of two lines make it taller.
+    table->updateGeometry();
     redrawPlots();
     updateStatus();
     emit analysed();
@@ -439,7 +446,8 @@ QString NoiseWindow::spanText() const
                                  : QStringLiteral("The charts' span: %1 records").arg(end - first);
     const qint64 lost = breaksWithin(records.indexBreaks, fromMs, toMs);
     if (lost > 0)
-        text += QStringLiteral(", %1 index breaks (lost frames)").arg(lost);
+        text += lost == 1 ? QStringLiteral(", 1 index break (a lost frame)")
+                          : QStringLiteral(", %1 index breaks (lost frames)").arg(lost);
     if (end - first < Noise::MinimumRecords)
         text += QStringLiteral(": at least %1 are needed; zoom out").arg(Noise::MinimumRecords);
     return text;
