@@ -109,7 +109,11 @@ NoiseTable::NoiseTable(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Fitting every row to its contents on every result measures every
+    // cell; a row is fitted again only when its number of lines changes.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    for (int row = Records; row < RowCount; ++row)
+        setSpan(row, 0, 1, Noise::Channels);
     // A coefficient's mark and a drift's error go on a second line rather
     // than being cut off.
     setWordWrap(true);
@@ -143,21 +147,34 @@ QSize NoiseTable::sizeHint() const
 
 void NoiseTable::setCell(int row, int column, const QString& text, const QString& tip)
 {
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    item->setToolTip(tip);
-    setItem(row, column, item);
+    // Kept from one result to the next: only a changed text costs a
+    // repaint, and a changed height a layout.
+    QTableWidgetItem* cell = item(row, column);
+    if (!cell) {
+        cell = new QTableWidgetItem;
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setItem(row, column, cell);
+    }
+    if (cell->text() != text) {
+        const bool taller = cell->text().count(QLatin1Char('\n')) != text.count(QLatin1Char('\n'));
+        cell->setText(text);
+        if (taller)
+            resizeRowToContents(row);
+    }
+    if (cell->toolTip() != tip)
+        cell->setToolTip(tip);
 }
 
 void NoiseTable::setSpanRow(int row, const QString& text)
 {
-    setSpan(row, 0, 1, Noise::Channels);
-    // Fitted to its first column alone, a spanning row would wrap.
-    verticalHeader()->setSectionResizeMode(row, QHeaderView::Fixed);
-    verticalHeader()->resizeSection(row, verticalHeader()->defaultSectionSize());
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setItem(row, 0, item);
+    QTableWidgetItem* cell = item(row, 0);
+    if (!cell) {
+        cell = new QTableWidgetItem;
+        cell->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setItem(row, 0, cell);
+    }
+    if (cell->text() != text)
+        cell->setText(text);
 }
 
 void NoiseTable::clearResult()

@@ -327,7 +327,9 @@ void NoiseWindow::viewChanged()
 
 void NoiseWindow::tick()
 {
-    updateStatus();
+    // The counts in the status move on once a second.
+    if (++ticks % (1000 / TickMs) == 0)
+        updateStatus();
     if (busy || !dirty)
         return;
     const qint64 now = clock.elapsed();
@@ -343,6 +345,7 @@ void NoiseWindow::tick()
 
 void NoiseWindow::launch()
 {
+    const qint64 startedAtMs = clock.elapsed();
     std::function<Noise::Result(double&)> job;
     if (subject() == Subject::SinceOpened) {
         if (live.size() < Noise::MinimumRecords)
@@ -390,33 +393,45 @@ void NoiseWindow::launch()
     }
     busy = true;
     dirty = false;
-    launchedAtMs = clock.elapsed();
+    launchedAtMs = startedAtMs;
     const quint64 asked = generation;
-    QMetaObject::invokeMethod(worker, [this, job, asked] {
+    // The span taken on this thread counts too.
+    const qint64 copyMs = clock.elapsed() - startedAtMs;
+    QMetaObject::invokeMethod(worker, [this, job, asked, copyMs] {
+        QElapsedTimer working;
+        working.start();
         double secondsReading = 0.0;
         const Noise::Result result = job(secondsReading);
+        const qint64 workMs = copyMs + working.elapsed();
         // The window waits for this thread before it goes, and its posted
         // events go with it.
-        QMetaObject::invokeMethod(this, [this, asked, result, secondsReading] { take(asked, result, secondsReading); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, asked, result, secondsReading, workMs] { take(asked, result, secondsReading, workMs); },
+            Qt::QueuedConnection);
     });
     updateStatus();
 }
 
-void NoiseWindow::take(quint64 asked, const Noise::Result& result, double secondsReading)
+void NoiseWindow::take(quint64 asked, const Noise::Result& result, double secondsReading, qint64 workMs)
 {
     busy = false;
-    lastCostMs = clock.elapsed() - launchedAtMs;
-    if (asked != generation)
+    if (asked != generation) {
+        lastCostMs = workMs;
         return;
+    }
     shown = result;
     shownSecondsReading = secondsReading;
     resultShown = true;
+    QElapsedTimer drawing;
+    drawing.start();
     table->showResult(shown);
     // Rows of two lines make it taller.
     table->updateGeometry();
     redrawPlots();
     updateStatus();
+    // The cost of a result is the worker's and this thread's together,
+    // drawing included: that is what the next one waits for.
+    lastCostMs = workMs + drawing.elapsed();
     emit analysed();
 }
 
@@ -427,6 +442,9 @@ void NoiseWindow::redrawPlots()
     const QVector<int> chosen = chosenChannels();
     allanPlot->showResult(shown, chosen);
     spectrumPlot->showResult(shown, chosen);
+    // Both drawn now, while the cost of the result is taken.
+    allanPlot->replot();
+    spectrumPlot->replot();
 }
 
 QString NoiseWindow::spanText() const

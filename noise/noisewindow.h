@@ -109,7 +109,7 @@ private:
     void buildLayout();
     void tick();
     void launch();
-    void take(quint64 generation, const Noise::Result& result, double secondsReading);
+    void take(quint64 generation, const Noise::Result& result, double secondsReading, qint64 workMs);
     void redrawPlots();
     void viewChanged();
     void newState();
@@ -129,6 +129,7 @@ private:
     SpectrumPlot* spectrumPlot = nullptr;
     NoiseTable* table = nullptr;
     QTimer* ticker = nullptr;
+    int ticks = 0;
 
     // Since opening.
     Noise::LiveAllan live;

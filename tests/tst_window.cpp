@@ -309,6 +309,7 @@ private slots:
     void noiseWindowFollowsButton();
     void noiseLiveGrows_data();
     void noiseLiveGrows();
+    void noiseStopsAtTheHour();
     void noiseOverTheChartsSpan();
     void noiseFiguresLeave();
     void noiseInTheViewer();
@@ -1884,6 +1885,20 @@ void TestWindow::noiseLiveGrows()
     QVERIFY(!noise->hasResult());
     feedStill(w, 200, constant, at + 60000);
     QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 200, 5000);
+}
+
+void TestWindow::noiseStopsAtTheHour()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    child<QPushButton>(w, "noise_pb")->click();
+    const qint64 start = 1765000000000;
+    feedStill(w, 300, false, start);
+    // The clock runs on past the hour the monitor keeps.
+    feedStill(w, 300, false, start + NoiseWindow::LongestLiveMs, {}, 300);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(noise, "status_l")->text().contains("The hour is full"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 300, 5000);
 }
 
 void TestWindow::noiseOverTheChartsSpan()
