@@ -91,7 +91,7 @@ void showAxes(QCustomPlot* plot, const Extent& keys, const Extent& left, const E
 {
     // Room on the right for the marks' labels.
     if (keys.valid())
-        plot->xAxis->setRange(keys.low / 1.3, keys.high * 2.0);
+        plot->xAxis->setRange(keys.low / 1.3, keys.high * 3.0);
     plot->legend->setVisible(plot->legend->itemCount() > 0);
     // An axis without a channel stays out of the way; the left one stays
     // anyway, as the frame of an empty plot.

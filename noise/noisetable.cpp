@@ -12,6 +12,8 @@ namespace {
 
 constexpr double MinutesPerHour = 60.0;
 constexpr int PeaksListed = 3;
+// Pixels above and below a line of a row.
+constexpr int RowPadding = 6;
 const QString None = QStringLiteral("—");
 
 enum Row {
@@ -112,6 +114,8 @@ NoiseTable::NoiseTable(QWidget* parent)
     // Fitting every row to its contents on every result measures every
     // cell; a row is fitted again only when its number of lines changes.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing() + RowPadding);
     for (int row = Records; row < RowCount; ++row)
         setSpan(row, 0, 1, Noise::Channels);
     // A coefficient's mark and a drift's error go on a second line rather

@@ -185,7 +185,7 @@ void NoiseWindow::buildLayout()
     // The whole table if there is room, the plots the rest.
     table = new NoiseTable(this);
     table->setObjectName(QStringLiteral("figures_tw"));
-    table->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    table->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     layout->addWidget(table);
     allanPlot->clearResult();
     spectrumPlot->clearResult();
