@@ -67,6 +67,15 @@ T* child(QWidget* window, const char* name)
     return window->findChild<T*>(name);
 }
 
+// The plots of a window's six charts, not those of its tool windows.
+QList<QCustomPlot*> chartPlots(QWidget* window)
+{
+    QList<QCustomPlot*> plots;
+    for (Plotter* chart : window->findChildren<Plotter*>())
+        plots << chart->customPlot();
+    return plots;
+}
+
 // Set by CTest's tst_window_desktop_* entries, which run this program on a
 // virtual X desktop with this Xft.dpi (scripts/on-virtual-desktop.sh); 0
 // otherwise.
@@ -1415,7 +1424,7 @@ void TestWindow::pauseHoldsTheChartsOnly()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     auto* pause = child<QPushButton>(w, "pause_pb");
-    const QList<QCustomPlot*> plots = w->findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> plots = chartPlots(w);
     QCOMPARE(plots.size(), 6);
     connectButton()->click();
     recordButton()->click();
@@ -1516,14 +1525,14 @@ void TestWindow::oneChartMovesAllSix()
         const double about = pitch->xAxis->pixelToCoord(at.x());
         QVERIFY(after.lower < about && about < after.upper);
     }
-    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
+    for (QCustomPlot* plot : chartPlots(w))
         QCOMPARE(plot->xAxis->range(), after);
 
     // Hovering reads the nearest record out on all six, at one instant.
     QMouseEvent hover(QEvent::MouseMove, at, pitch->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(pitch, &hover);
     QTest::qWait(2 * Plotter::RedrawPeriodMs);
-    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>()) {
+    for (QCustomPlot* plot : chartPlots(w)) {
         auto* line = qobject_cast<QCPItemLine*>(plot->item(0));
         QVERIFY(line && line->visible());
         QVERIFY(qAbs(line->start->coords().x() - pitch->xAxis->pixelToCoord(at.x())) <= 0.005);

@@ -285,6 +285,14 @@ public:
     QWidget& widget() { return window; }
     void clickAttitude() { window.findChild<QPushButton*>("attitude_pb")->click(); }
     AttitudeView* attitudeView() { return window.findChild<AttitudeView*>(); }
+    // The six charts' plots, not those of the tool windows.
+    QList<QCustomPlot*> chartPlots()
+    {
+        QList<QCustomPlot*> plots;
+        for (Plotter* chart : window.findChildren<Plotter*>())
+            plots << chart->customPlot();
+        return plots;
+    }
     void clickNoise() { window.findChild<QPushButton*>("noise_pb")->click(); }
     NoiseWindow* noiseWindow() { return window.findChild<NoiseWindow*>(); }
     // The window's redraw tick: the timer at the charts' period.
@@ -649,7 +657,7 @@ int history(Bench& bench, int seconds)
     realClock.start();
     replay = false;
     QList<QCPAbstractItem*> drawn;
-    for (QCustomPlot* plot : bench.widget().findChildren<QCustomPlot*>())
+    for (QCustomPlot* plot : bench.chartPlots())
         for (int i = 0; i < plot->itemCount(); ++i)
             if (plot->item(i)->visible())
                 drawn.append(plot->item(i));
@@ -669,7 +677,7 @@ int history(Bench& bench, int seconds)
                 (with.cpuSeconds / with.wallSeconds - without.cpuSeconds / without.wallSeconds) * 100.0);
     // The same without the machine's noise: a live redraw of the six, as
     // the tick does it, with and without what looking back draws.
-    const QList<QCustomPlot*> livePlots = bench.widget().findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> livePlots = bench.chartPlots();
     for (const bool shown : {true, false}) {
         for (QCPAbstractItem* item : drawn)
             item->setVisible(shown);
@@ -690,7 +698,7 @@ int history(Bench& bench, int seconds)
     // again) and with nothing changed (the reduced view reused).
     bench.widget().findChild<QPushButton*>("pause_pb")->click();
     auto* group = bench.widget().findChild<ChartGroup*>();
-    const QList<QCustomPlot*> plots = bench.widget().findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> plots = bench.chartPlots();
     const double newest = plots.first()->graph(0)->data()->constEnd()[-1].key;
     for (double span : {8.0, 600.0, 3600.0}) {
         constexpr int Redraws = 20;
