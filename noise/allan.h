@@ -32,11 +32,22 @@ void confidenceInterval(double dev, double edf, double& lo, double& hi);
 // phase in steps: dev = scale * sqrt(sum / (2 n)) / (m tau0).
 AdevPoint point(qint64 m, qint64 n, double sum, qint64 points, double rateHz, double scale);
 
-// All octaves of x (points phase values), records records (records + 1
-// phase points for rate data, records for phase data). The octaves are
-// summed block by block, all of them over each block, so that the phase
-// is read from memory about once whatever the number of octaves.
+// All octaves of x (points phase values holding whole numbers of steps
+// under 2^53), records records (records + 1 phase points for rate data,
+// records for phase data). The octaves are summed block by block, all of
+// them over each block, so that the phase is read from memory about once
+// for all the shorter octaves. The sums are exact, so LiveAllan's, summed
+// in another order, are the same.
 QVector<AdevPoint> octaves(const double* x, qint64 points, qint64 records, double rateHz, double scale);
+// The same from the phase modulo 2^32, half the memory to stream: exact
+// when no second difference reaches 2^31 in size, which fitsWrapped() says.
+QVector<AdevPoint> octaves(const quint32* x, qint64 points, qint64 records, double rateHz, double scale);
+// A second difference at factor m is a sum of m differences of two rate
+// samples, so it stays under m times their range.
+constexpr bool fitsWrapped(qint64 maximumFactor, qint64 rateRange)
+{
+    return maximumFactor * rateRange < (qint64(1) << 31);
+}
 
 } // namespace Noise::Allan
 

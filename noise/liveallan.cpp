@@ -9,8 +9,8 @@ namespace Noise {
 // themselves, an angle's unwrapped step from the record before) and per
 // octave the sums of the newest m of them and of the m before: their
 // difference is the newest second difference of the phase. The squares
-// are summed in double, exactly as the batch estimator sums them, so both
-// give the same deviation.
+// are summed exactly, as the batch estimator sums them, so both give the
+// same deviation.
 struct LiveAllan::State
 {
     struct Octave
@@ -18,7 +18,7 @@ struct LiveAllan::State
         qint64 m = 0;
         qint64 newer = 0;
         qint64 older = 0;
-        double squares = 0.0;
+        __int128 squares = 0;
         qint64 terms = 0;
     };
 
@@ -46,8 +46,8 @@ struct LiveAllan::State
         if (j >= 2 * o.m)
             o.older -= rate[std::size_t(j - 2 * o.m)];
         if (j + 1 >= 2 * o.m) {
-            const double d = double(o.newer - o.older);
-            o.squares += d * d;
+            const qint64 d = o.newer - o.older;
+            o.squares += __int128(d) * d;
             ++o.terms;
         }
     }
@@ -126,7 +126,7 @@ QVector<AdevPoint> LiveAllan::adev(int channel, double rateHz) const
     const double scale = angle ? 0.01 : 1.0 / rateHz;
     for (const State::Octave& o : state->octaves[std::size_t(channel)]) {
         if (o.terms > 0)
-            result.append(Allan::point(o.m, o.terms, o.squares, points, rateHz, scale));
+            result.append(Allan::point(o.m, o.terms, double(o.squares), points, rateHz, scale));
     }
     return result;
 }

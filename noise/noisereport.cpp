@@ -216,7 +216,7 @@ QString textTable(const Result& result)
                  .arg(c.mean, 11, 'f', 3)
                  .arg(c.sd, 9, 'f', 4)
                  .arg(c.driftDegPerMin, 12, 'f', 4)
-                 .arg(c.driftStdErrDegPerMin, 10, 'f', 4)
+                 .arg(c.driftStdErrDegPerMin, 10, 'g', 2)
                  .arg(c.driftDegPerMin * MinutesPerHour, 10, 'f', 2)
                  .arg(c.atResolutionLimit ? QStringLiteral("  at resolution limit") : QString());
     }

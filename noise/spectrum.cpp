@@ -21,37 +21,40 @@ std::mutex& plannerMutex()
     return mutex;
 }
 
-// One segment length's transform with its buffers.
+// One segment length's transform with its buffers, in single precision:
+// a segment's samples, its mean taken out, need no more than 24 bits, and
+// the transform takes little more than half the time it takes in double.
+// The powers are summed in double.
 class Transform
 {
 public:
     explicit Transform(int n)
-        : in(fftw_alloc_real(std::size_t(n)))
-        , out(fftw_alloc_complex(std::size_t(n / 2 + 1)))
+        : in(fftwf_alloc_real(std::size_t(n)))
+        , out(fftwf_alloc_complex(std::size_t(n / 2 + 1)))
     {
         const std::lock_guard<std::mutex> lock(plannerMutex());
-        plan = fftw_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
+        plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_ESTIMATE);
     }
     ~Transform()
     {
         {
             const std::lock_guard<std::mutex> lock(plannerMutex());
-            fftw_destroy_plan(plan);
+            fftwf_destroy_plan(plan);
         }
-        fftw_free(in);
-        fftw_free(out);
+        fftwf_free(in);
+        fftwf_free(out);
     }
     Transform(const Transform&) = delete;
     Transform& operator=(const Transform&) = delete;
 
-    double* input() { return in; }
-    const fftw_complex* output() const { return out; }
-    void run() { fftw_execute(plan); }
+    float* input() { return in; }
+    const fftwf_complex* output() const { return out; }
+    void run() { fftwf_execute(plan); }
 
 private:
-    double* in;
-    fftw_complex* out;
-    fftw_plan plan = nullptr;
+    float* in;
+    fftwf_complex* out;
+    fftwf_plan plan = nullptr;
 };
 
 double median(std::vector<double> values)
@@ -96,10 +99,25 @@ int segmentLength(qint64 n)
     return int(length);
 }
 
-Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale, const QString& unit)
+namespace {
+
+// The difference of two phase values: the sum of the rate samples between.
+double difference(const double* x, qint64 from, qint64 to)
+{
+    return x[to] - x[from];
+}
+
+double difference(const quint32* x, qint64 from, qint64 to)
+{
+    return qint32(x[to] - x[from]);
+}
+
+template<typename Phase>
+Spectrum welchOf(const Phase* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
 {
     Spectrum s;
     s.unit = unit;
+    const qint64 n = points - 1;
     const int length = segmentLength(n);
     if (length < 2)
         return s;
@@ -116,33 +134,32 @@ Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale,
 
     Transform transform(length);
     std::vector<double> power(std::size_t(bins), 0.0);
+    const double* w = window.data();
     const qint64 step = length / 2;
     for (qint64 start = 0; start + length <= n; start += step) {
-        const double* segment = samples + start;
-        double mean = 0.0;
+        const Phase* segment = x + start;
+        const double mean = difference(segment, 0, length) / length;
+        float* in = transform.input();
         for (int i = 0; i < length; ++i)
-            mean += segment[i];
-        mean /= length;
-        double* in = transform.input();
-        for (int i = 0; i < length; ++i)
-            in[i] = (segment[i] - mean) * window[std::size_t(i)];
+            in[i] = float((difference(segment, i, i + 1) - mean) * w[i]);
         transform.run();
-        const fftw_complex* out = transform.output();
+        const fftwf_complex* out = transform.output();
+        double* p = power.data();
         for (int k = 0; k < bins; ++k)
-            power[std::size_t(k)] += out[k][0] * out[k][0] + out[k][1] * out[k][1];
+            p[k] += double(out[k][0]) * out[k][0] + double(out[k][1]) * out[k][1];
         ++s.segments;
     }
 
     // One-sided: every bin but DC and (an even length's) Nyquist holds the
     // power of its negative frequency too.
-    const double scale = 1.0 / (rateHz * windowPower * s.segments);
+    const double scale = sampleScale * sampleScale / (rateHz * windowPower * s.segments);
     s.hz.resize(bins);
     s.asd.resize(bins);
     std::vector<double> floorBins;
     for (int k = 0; k < bins; ++k) {
         const double twoSided = (k == 0 || k == length / 2) ? 1.0 : 2.0;
         s.hz[k] = k * rateHz / length;
-        s.asd[k] = std::sqrt(power[std::size_t(k)] * scale * twoSided) * unitScale;
+        s.asd[k] = std::sqrt(power[std::size_t(k)] * scale * twoSided);
         if (k > 0 && s.hz[k] >= FloorFromHz)
             floorBins.push_back(s.asd[k]);
     }
@@ -153,6 +170,18 @@ Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale,
     s.floor = median(std::move(floorBins));
     s.peaks = peaksOf(s.hz, s.asd);
     return s;
+}
+
+} // namespace
+
+Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
+}
+
+Spectrum welch(const quint32* x, qint64 points, double rateHz, double sampleScale, const QString& unit)
+{
+    return welchOf(x, points, rateHz, sampleScale, unit);
 }
 
 } // namespace Noise::Welch

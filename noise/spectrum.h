@@ -27,9 +27,14 @@ constexpr double FloorFromHz = 1.0;
 // and never more than n.
 int segmentLength(qint64 n);
 
-// The spectrum of samples (n of them, any unit u) at rateHz: ASD in u/√Hz
-// times unitScale, with the floor and the peaks.
-Spectrum welch(const double* samples, qint64 n, double rateHz, double unitScale, const QString& unit);
+// The spectrum of the rate samples (x[i+1] - x[i]) * sampleScale given by
+// the phase x (points values) at rateHz: ASD in the samples' unit per √Hz,
+// with the floor and the peaks. The phase gives each segment's mean at no
+// cost: (x[end] - x[start]) / length.
+Spectrum welch(const double* x, qint64 points, double rateHz, double sampleScale, const QString& unit);
+// The same from the phase modulo 2^32 (each difference of two values, a
+// sample or a segment's sum, under 2^31 in size).
+Spectrum welch(const quint32* x, qint64 points, double rateHz, double sampleScale, const QString& unit);
 
 } // namespace Noise::Welch
 

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 
 build=build-package
 package=telvorin-imu
-tools=(imu-monitor-demo imu-sim imu-decode)
+tools=(imu-monitor-demo imu-sim imu-decode imu-noise)
 
 fail() { echo "package check: $*" >&2; exit 1; }
 
@@ -68,7 +68,7 @@ done
 grep -Eq '^/usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/telvorin-imu\.png$' <<<"$contents" \
     || fail "no icon under /usr/share/icons/hicolor in the package"
 unexpected=$(grep -Ev '/$' <<<"$contents" \
-    | grep -Ev '^/usr/bin/(imu-monitor|imu-monitor-demo|imu-sim|imu-decode)$' \
+    | grep -Ev '^/usr/bin/(imu-monitor|imu-monitor-demo|imu-sim|imu-decode|imu-noise)$' \
     | grep -Ev '^/usr/share/(applications|icons|doc|man|metainfo)/' || true)
 [[ -z $unexpected ]] || fail "unexpected files in the package: $unexpected"
 # Every tool this build made is packaged, with its manual page.
