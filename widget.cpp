@@ -6,6 +6,7 @@
 #include "history.h"
 #include "attitudewindow.h"
 #include "chartexport.h"
+#include "noisewindow.h"
 #include "consolelayout.h"
 #include "linkwatch.h"
 #include "marker.h"
@@ -28,6 +29,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 const char* const ResetCommand = "$MIB,RESET*87";
@@ -112,6 +115,7 @@ Widget::Widget(QWidget* parent, PortSource portSource)
     new RecordingOpener(ui->open_pb, this);
     setUpAttitude();
     setUpMarks();
+    setUpNoise();
 }
 
 Widget::~Widget()
@@ -124,6 +128,8 @@ Widget::~Widget()
     // The base class hides the window as it goes, and what is left of this
     // one must not hear of it.
     delete exposure;
+    // Before the history and the charts it analyses.
+    delete noise;
     // Before the history it looks at, and before the charts: the mouse
     // leaving a chart that goes would otherwise still reach it.
     delete chartGroup;
@@ -266,6 +272,19 @@ void Widget::updateData(UART_RCV& data)
     ui->y_acc_plotter->addPoint(data.accel2, at);
     ui->z_acc_plotter->addPoint(data.accel3, at);
     attitude->showRecord(data);
+
+    // The parser's own rule, so the Noise window's lost frames are the
+    // index misses the form counts.
+    const bool broken = indexShown && Parser::breaksSequence(lastShownIndex, data.index);
+    lastShownIndex = data.index;
+    indexShown = true;
+    if (broken) {
+        // Breaks older than the history have nothing left to count in.
+        const auto kept = std::lower_bound(indexBreakTimes.begin(), indexBreakTimes.end(), history->firstTime());
+        indexBreakTimes.erase(indexBreakTimes.begin(), kept);
+        indexBreakTimes.push_back(at);
+    }
+    noise->addRecord({data.angle1, data.angle2, data.angle3, data.accel1, data.accel2, data.accel3}, at, broken);
 }
 
 void Widget::showCount(QLineEdit* field, uint count)
@@ -380,6 +399,11 @@ void Widget::setUpMarks()
     // saved one is said in the console.
     auto* pictures = new ChartExport(chartGroup, this);
     connect(pictures, &ChartExport::saved, this, [this](const QString& line) { printToConsole(line); });
+}
+
+void Widget::setUpNoise()
+{
+    noise = new NoiseWindow(ui->noise_pb, {history.get(), chartGroup, &indexBreakTimes, true, true, QString()}, this);
 }
 
 void Widget::printToConsole(const QString& message)

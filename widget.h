@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "consoleclock.h"
 #include "parser.h"
@@ -30,6 +31,7 @@ class ChartGroup;
 class History;
 class AttitudeWindow;
 class Marker;
+class NoiseWindow;
 
 class Widget : public QWidget
 {
@@ -74,6 +76,7 @@ private:
     void setUpLookingBack();
     void setUpAttitude();
     void setUpMarks();
+    void setUpNoise();
 
     Ui::Widget* ui = nullptr;
     QSerialPort* serialPort = nullptr;
@@ -107,6 +110,12 @@ private:
     ChartGroup* chartGroup = nullptr;
     AttitudeWindow* attitude = nullptr;
     Marker* marker = nullptr;
+    // The history's times of the records whose frame index broke from the
+    // one before, for the Noise window to count lost frames in a span.
+    std::vector<qint64> indexBreakTimes;
+    quint8 lastShownIndex = 0;
+    bool indexShown = false;
+    NoiseWindow* noise = nullptr;
 };
 
 #endif // WIDGET_H

@@ -10,6 +10,7 @@
 #include "playback.h"
 #include "playbackbar.h"
 #include "marksfile.h"
+#include "noisewindow.h"
 #include "recordcsv.h"
 #include "viewerwindow.h"
 #include "plotter.h"
@@ -37,6 +38,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTableWidget>
 #include <QSerialPortInfo>
 #include <QStyleOption>
 #include <QTextBlock>
@@ -74,6 +76,15 @@ template<typename T>
 T* child(QWidget* window, const char* name)
 {
     return window->findChild<T*>(name);
+}
+
+// The plots of a window's six charts, not those of its tool windows.
+QList<QCustomPlot*> chartPlots(QWidget* window)
+{
+    QList<QCustomPlot*> plots;
+    for (Plotter* chart : window->findChildren<Plotter*>())
+        plots << chart->customPlot();
+    return plots;
 }
 
 // Set by CTest's tst_window_desktop_* entries, which run this program on a
@@ -339,6 +350,15 @@ private slots:
     void attitudeRedrawLeavesNoTrace_data();
     void attitudeRedrawLeavesNoTrace();
 
+    // The Noise window
+    void noiseWindowFollowsButton();
+    void noiseLiveGrows_data();
+    void noiseLiveGrows();
+    void noiseStopsAtTheHour();
+    void noiseOverTheChartsSpan();
+    void noiseFiguresLeave();
+    void noiseInTheViewer();
+
 private:
     // A recording of these rows (host_time as ISO text, displayed values)
     // in the home folder.
@@ -361,6 +381,61 @@ private:
         viewer->playback()->head()->setClock([wallMs] { return *wallMs; });
         viewer->show();
         return viewer;
+    }
+
+    // Record i of a still board: white noise about a bias on every channel
+    // and a slow yaw drift, or nothing but the bias (constant).
+    static UART_RCV stillRecord(int i, quint8 index, bool constant)
+    {
+        // A counter hashed (splitmix64), so every record's noise is its own.
+        quint64 state = quint64(i) * 6;
+        auto noise = [&state](int sd) { // a sum of four uniforms: near enough normal
+            int sum = 0;
+            for (int k = 0; k < 4; ++k) {
+                quint64 z = (state += 0x9E3779B97F4A7C15ull);
+                z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+                z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+                sum += int((z ^ (z >> 31)) % quint64(2 * sd + 1)) - sd;
+            }
+            return qint16(sum / 2);
+        };
+        if (constant)
+            return makeRecord(index, 4500, -120, 30, 5, -7, 1000);
+        return makeRecord(index, qint16(4500 + i / 2000 + noise(2)), qint16(-120 + noise(2)), qint16(30 + noise(2)),
+                          qint16(5 + noise(3)), qint16(-7 + noise(3)), qint16(1000 + noise(4)));
+    }
+    // Records [first, first + count) of a still board, fed at the link's
+    // full rate on a clock of their own from startMs, a frame lost before
+    // each record in skips.
+    static qint64 feedStill(Widget* w, int count, bool constant, qint64 startMs, const QVector<int>& skips = {},
+                            int first = 0)
+    {
+        double ms = double(startMs);
+        Plotter::setClockSource([&ms] { return qint64(ms); });
+        quint8 index = quint8(first);
+        for (int i = first; i < first + count; ++i, ms += 1000.0 / Noise::FullRateHz) {
+            index += skips.contains(i) ? 2 : 1;
+            UART_RCV r = stillRecord(i, index, constant);
+            QMetaObject::invokeMethod(w, "updateData", Qt::DirectConnection, Q_ARG(UART_RCV&, r));
+        }
+        Plotter::setClockSource({});
+        return qint64(ms);
+    }
+    static QString tableText(QTableWidget* table)
+    {
+        QStringList cells;
+        for (int row = 0; row < table->rowCount(); ++row)
+            for (int column = 0; column < table->columnCount(); ++column)
+                cells << (table->item(row, column) ? table->item(row, column)->text() : QString());
+        return cells.join('|');
+    }
+    // Saves a picture of a window when IMU_SCREENSHOT_DIR names a folder.
+    static void keepPicture(QWidget* window, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("IMU_SCREENSHOT_DIR");
+        QTest::qWait(200); // the layout after the last result
+        if (!dir.isEmpty())
+            window->grab().save(QStringLiteral("%1/%2-%3.png").arg(dir, name).arg(96 * window->devicePixelRatioF()));
     }
 
     // Clicks Open… and picks path in the file dialog, which must start in
@@ -463,6 +538,7 @@ void TestWindow::widgetsAtTheirPlaces_data()
     row("pause_pb", "QPushButton", "Widget", {210, 300, 89, 25});
     row("open_pb", "QPushButton", "Widget", {310, 300, 89, 25});
     row("attitude_pb", "QPushButton", "Widget", {410, 300, 89, 25});
+    row("noise_pb", "QPushButton", "Widget", {510, 300, 89, 25});
     row("link_l", "QLabel", "Widget", {10, 340, 660, 25});
 }
 
@@ -492,7 +568,7 @@ void TestWindow::widgetsCreatedInFormOrder()
                                  "x_acc_plotter", "y_acc_plotter", "z_acc_plotter",
                                  "reset_imu_pb", "app_logo_l", "groupBox", "groupBox_2",
                                  "label_3", "further_info_l", "record_pb", "pause_pb", "open_pb",
-                                 "attitude_pb", "link_l"}));
+                                 "attitude_pb", "noise_pb", "link_l"}));
 }
 
 void TestWindow::chartsDoNotOverlap()
@@ -523,6 +599,8 @@ void TestWindow::formTexts()
     QCOMPARE(child<QPushButton>(w, "pause_pb")->text(), QString("Pause"));
     QCOMPARE(child<QPushButton>(w, "open_pb")->text(), QString("Open…"));
     QCOMPARE(child<QPushButton>(w, "attitude_pb")->text(), QString("Attitude"));
+    QCOMPARE(child<QPushButton>(w, "noise_pb")->text(), QString("Noise"));
+    QVERIFY(child<QPushButton>(w, "noise_pb")->isCheckable());
     QCOMPARE(child<QLabel>(w, "link_l")->text(), QString("Not connected"));
     QCOMPARE(child<QLabel>(w, "app_logo_l")->text(), QString());
     QCOMPARE(child<QLineEdit>(w, "csum_miss_le")->text(), QString());
@@ -1401,7 +1479,7 @@ void TestWindow::pauseHoldsTheChartsOnly()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     auto* pause = child<QPushButton>(w, "pause_pb");
-    const QList<QCustomPlot*> plots = w->findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> plots = chartPlots(w);
     QCOMPARE(plots.size(), 6);
     connectButton()->click();
     recordButton()->click();
@@ -1502,14 +1580,14 @@ void TestWindow::oneChartMovesAllSix()
         const double about = pitch->xAxis->pixelToCoord(at.x());
         QVERIFY(after.lower < about && about < after.upper);
     }
-    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>())
+    for (QCustomPlot* plot : chartPlots(w))
         QCOMPARE(plot->xAxis->range(), after);
 
     // Hovering reads the nearest record out on all six, at one instant.
     QMouseEvent hover(QEvent::MouseMove, at, pitch->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(pitch, &hover);
     QTest::qWait(2 * Plotter::RedrawPeriodMs);
-    for (QCustomPlot* plot : w->findChildren<QCustomPlot*>()) {
+    for (QCustomPlot* plot : chartPlots(w)) {
         auto* line = qobject_cast<QCPItemLine*>(plot->item(0));
         QVERIFY(line && line->visible());
         QVERIFY(qAbs(line->start->coords().x() - pitch->xAxis->pixelToCoord(at.x())) <= 0.005);
@@ -2353,6 +2431,175 @@ void TestWindow::attitudeRedrawLeavesNoTrace()
     if (onScreen.size() != view.size())
         QSKIP("this platform does not give back a window's own pixels");
     QCOMPARE(onScreen.convertToFormat(QImage::Format_RGB32), view.grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+// ---------------------------------------------------------- the Noise window
+
+void TestWindow::noiseWindowFollowsButton()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* button = child<QPushButton>(w, "noise_pb");
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    QVERIFY(noise && !noise->isVisible() && noise->isWindow() && noise->parentWidget() == w);
+    QCOMPARE(noise->windowType(), Qt::Tool);
+    QCOMPARE(noise->windowTitle(), QString("Noise"));
+    for (int round = 0; round < 2; ++round) {
+        button->click();
+        QVERIFY(QTest::qWaitForWindowExposed(noise));
+        QVERIFY(noise->close());
+        QVERIFY(!noise->isVisible() && !button->isChecked());
+    }
+    // Closed, it takes no records.
+    feedStill(w, 300, false, 1765000000000);
+    button->click();
+    QTest::qWait(2 * NoiseWindow::ShortestPeriodMs);
+    QVERIFY(!noise->hasResult());
+}
+
+void TestWindow::noiseLiveGrows_data()
+{
+    QTest::addColumn<bool>("constant");
+    QTest::newRow("still board") << false;
+    QTest::newRow("constant channels") << true;
+}
+
+void TestWindow::noiseLiveGrows()
+{
+    QFETCH(bool, constant);
+    Widget* w = makeWindow();
+    w->show();
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    // Records before opening are not the test's.
+    qint64 at = feedStill(w, 500, constant, 1765000000000);
+    child<QPushButton>(w, "noise_pb")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(noise));
+    QSignalSpy analysed(noise, &NoiseWindow::analysed);
+    at = feedStill(w, 6000, constant, at, {100});
+    QVERIFY(analysed.wait(20000));
+    QCOMPARE(noise->result().records, 6000);
+    QCOMPARE(noise->result().lostFrames, 1);
+    feedStill(w, 30000, constant, at, {}, 6001); // its indexes go on from the skip
+    QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 36000, 20000);
+    QCOMPARE(noise->result().lostFrames, 1);
+    QVERIFY(qAbs(noise->result().rateHz - Noise::FullRateHz) < 1.0);
+    const QString table = tableText(child<QTableWidget>(noise, "figures_tw"));
+    QVERIFY2(!table.contains("nan", Qt::CaseInsensitive) && !table.contains("inf", Qt::CaseInsensitive), qPrintable(table));
+    QVERIFY(!child<QLabel>(noise, "status_l")->text().contains("nan"));
+    keepPicture(noise, constant ? "noise-constant" : "noise-live");
+
+    // Start again: only what follows counts.
+    child<QPushButton>(noise, "start_again_pb")->click();
+    QVERIFY(!noise->hasResult());
+    feedStill(w, 200, constant, at + 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 200, 20000);
+}
+
+void TestWindow::noiseStopsAtTheHour()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    child<QPushButton>(w, "noise_pb")->click();
+    const qint64 start = 1765000000000;
+    feedStill(w, 300, false, start);
+    // The clock runs on past the hour the monitor keeps.
+    feedStill(w, 300, false, start + NoiseWindow::LongestLiveMs, {}, 300);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(noise, "status_l")->text().contains("The hour is full"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 300, 20000);
+}
+
+void TestWindow::noiseOverTheChartsSpan()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    child<QPushButton>(w, "noise_pb")->click();
+    const qint64 start = 1765000000000;
+    // Frames lost at records 1000 (out of view) and 5000 and 7000 (in it).
+    feedStill(w, 12000, false, start, {1000, 5000, 7000});
+    noise->setSubject(NoiseWindow::Subject::ChartSpan);
+    auto* history = w->findChild<ChartGroup*>();
+    const double from = (start + 4000) / 1000.0, to = (start + 16000) / 1000.0;
+    history->setView(from, to);
+    QSignalSpy analysed(noise, &NoiseWindow::analysed);
+    QVERIFY(analysed.wait(20000));
+    QCustomPlot* yaw = child<Plotter>(w, "yaw_plotter")->customPlot();
+    QCOMPARE(yaw->xAxis->range().lower, from);
+    // Records i at start + i * 1.65 ms: those within [from, to].
+    const qint64 first = qint64(std::ceil(4000 / (1000.0 / Noise::FullRateHz)));
+    const qint64 last = qint64(std::floor(16000 / (1000.0 / Noise::FullRateHz)));
+    QVERIFY(qAbs(noise->result().records - (last - first + 1)) <= 1);
+    QCOMPARE(noise->result().lostFrames, 2);
+}
+
+void TestWindow::noiseFiguresLeave()
+{
+    Widget* w = makeWindow();
+    w->show();
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    child<QPushButton>(w, "noise_pb")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(noise));
+    QSignalSpy analysed(noise, &NoiseWindow::analysed);
+    feedStill(w, 3000, false, 1765000000000);
+    QVERIFY(analysed.wait(20000));
+
+    QApplication::clipboard()->clear();
+    child<QPushButton>(noise, "copy_figures_pb")->click();
+    const QStringList rows = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    if (rows.isEmpty())
+        QSKIP("this platform has no clipboard");
+    QCOMPARE(rows.size(), 1 + Noise::Channels);
+    QVERIFY(rows.first().count('\t') >= 5);
+    QVERIFY(rows.at(4).startsWith("x_mg\t"));
+
+    QTemporaryDir dir;
+    QVERIFY(noise->savePlots(dir.path() + "/still.png"));
+    auto* allan = child<QCustomPlot>(noise, "allan_plot");
+    const QImage png(dir.path() + "/still.png");
+    QCOMPARE(png.size(), allan->size() * noise->devicePixelRatioF());
+    QVERIFY(QFile::exists(dir.path() + "/still-spectrum.png"));
+    QVERIFY(noise->savePlots(dir.path() + "/still.pdf"));
+    QFile pdf(dir.path() + "/still.pdf");
+    QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+    QVERIFY(noise->saveResult(dir.path() + "/still.json"));
+    QFile json(dir.path() + "/still.json");
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(json.readAll()).object().value("records").toInt(), 3000);
+}
+
+void TestWindow::noiseInTheViewer()
+{
+    QByteArray csv = RecordCsv::Header;
+    const qint64 start = 1765000000000;
+    constexpr int Rows = 20000;
+    for (int i = 0; i < Rows; ++i) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(start + qint64(i * 1000.0 / Noise::FullRateHz));
+        UART_RCV shown = stillRecord(i, quint8(i + (i >= 2000)), false);
+        RecordFormat::remap(shown);
+        RecordCsv::appendRow(csv, t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8(), shown);
+    }
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/still.csv");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
+    file.close();
+    QString error;
+    std::unique_ptr<LoadedRecording> recording = LoadedRecording::load(file.fileName(), error);
+    QVERIFY2(recording, qPrintable(error));
+    ViewerWindow viewer(std::move(recording));
+    viewer.show();
+    auto* noise = child<NoiseWindow>(&viewer, "noise_window");
+    QSignalSpy analysed(noise, &NoiseWindow::analysed);
+    child<QPushButton>(&viewer, "noise_pb")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(noise));
+    QCOMPARE(noise->subject(), NoiseWindow::Subject::ChartSpan);
+    QVERIFY(!child<QComboBox>(noise, "subject_cb")->isEnabled());
+    QVERIFY(analysed.wait(20000));
+    QCOMPARE(noise->result().records, Rows);
+    QCOMPARE(noise->result().lostFrames, 1);
+    keepPicture(noise, "noise-viewer");
+    noise->close();
+    QVERIFY(!child<QPushButton>(&viewer, "noise_pb")->isChecked());
 }
 
 // QTEST_MAIN, with the monitor's high-DPI setting before the application

@@ -32,8 +32,8 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
         if (marks.wantsRows())
             marks.row(row, msSinceEpoch, shown.index);
         // The parser's rule, so that the viewer and the live window agree.
-        if (row > 0 && Parser::breaksSequence(lastIndex, shown.index))
-            ++loaded->misses;
+        const bool broken = row > 0 && Parser::breaksSequence(lastIndex, shown.index);
+        loaded->misses += broken;
         lastIndex = shown.index;
         if (row == 0)
             loaded->timed = file.isTimed();
@@ -43,6 +43,8 @@ std::unique_ptr<LoadedRecording> LoadedRecording::load(const QString& path, QStr
         if (history.clockShiftMs() != shiftBefore)
             loaded->shiftFrom.emplace_back(row, history.clockShiftMs());
         loaded->indices.push_back(shown.index);
+        if (broken)
+            loaded->breakTimes.push_back(history.lastTime());
         ++row;
     });
     if (!file.load(path)) {

@@ -32,6 +32,8 @@ public:
     // Breaks in the frame index from one row to the next, counted as the
     // live window counts them.
     quint32 indexMisses() const { return misses; }
+    // The history's times of those rows, in order.
+    const std::vector<qint64>& indexBreakTimes() const { return breakTimes; }
     // Rows without host_time (a capture decoded later) are placed one frame
     // period apart, from midnight local time, so the time axis reads the
     // time since the first row.
@@ -61,6 +63,7 @@ private:
     std::vector<quint8> indices;
     std::vector<std::pair<qint64, qint64>> shiftFrom;
     quint32 misses = 0;
+    std::vector<qint64> breakTimes;
     bool timed = true;
     QString cutOff;
     RecordingMarks recordingMarks;

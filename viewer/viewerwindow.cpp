@@ -10,6 +10,7 @@
 #include "playbackbar.h"
 #include "playbackkeys.h"
 #include "markslist.h"
+#include "noisewindow.h"
 #include "plotter.h"
 #include "recordformat.h"
 #include "screenfit.h"
@@ -86,6 +87,12 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     counters->addSpacing(12);
     counters->addWidget(new QLabel(QStringLiteral("# of index misses:"), this));
     counters->addWidget(counter(QStringLiteral("index_miss_le"), loaded->indexMisses(), this));
+    counters->addSpacing(12);
+    // The noise of the span the charts show: zoom to a still stretch first.
+    auto* noiseButton = new QPushButton(QStringLiteral("Noise"), this);
+    noiseButton->setObjectName(QStringLiteral("noise_pb"));
+    noiseButton->setCheckable(true);
+    counters->addWidget(noiseButton);
 
     // What the charts cannot show by themselves: times that are not the
     // host's, and rows left out.
@@ -177,6 +184,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     counters->addWidget(marks);
     new MarksList(loaded->marks(), history, charts, marks, this, [this] { return currentRecord(); },
                   [this](qint64 record) { seekToRecord(record); });
+    noise = new NoiseWindow(noiseButton, {&history, charts, &loaded->indexBreakTimes(), false, loaded->isTimed(), loaded->path()},
+                            this);
 
     auto* hint = new QLabel(QStringLiteral("Wheel: zoom · drag: pan · double-click: the whole recording"), this);
     hint->setEnabled(false);
@@ -187,8 +196,9 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
 
 ViewerWindow::~ViewerWindow()
 {
-    // The group reads the history, which goes before the children would;
-    // the playback drives the group.
+    // The group and the Noise window read the history, which goes before
+    // the children would; the playback drives the group.
+    delete noise;
     delete player;
     delete charts;
 }

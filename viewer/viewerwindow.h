@@ -13,6 +13,7 @@ class ChartGroup;
 class LoadedRecording;
 class Playback;
 class QLabel;
+class NoiseWindow;
 
 // A recording shown whole in a window of its own: the live window's six
 // charts over the recording's own times, with the same zoom, pan, read-outs
@@ -47,6 +48,7 @@ private:
     QLabel* recordLine = nullptr;
     AttitudeWindow* attitude = nullptr;
     ConsoleClock consoleClock;
+    NoiseWindow* noise = nullptr;
 };
 
 #endif // VIEWERWINDOW_H

@@ -38,6 +38,14 @@
 //                                    window closed and open, SECONDS each in turns,
 //                                    after a warm-up; then the time of one attitude
 //                                    frame at the window's default size
+//   bench_window noise SECONDS       CPU share at the link's rate with the Noise
+//                                    window closed and open (analysing the records
+//                                    since it opened, growing), SECONDS each in
+//                                    turns, and the longest gap between two ticks
+//                                    of the window's redraw; then what an hour of
+//                                    records costs: the live Allan sums per record,
+//                                    the span's copy on the window's thread and one
+//                                    analysis on the worker
 #include "attitudeview.h"
 #include "chartgroup.h"
 #include "frameencoder.h"
@@ -46,6 +54,8 @@
 #include "hostclock.h"
 #include "linkwatch.h"
 #include "loadedrecording.h"
+#include "noiseanalysis.h"
+#include "noisewindow.h"
 #include "plotter.h"
 #include "playback.h"
 #include "playhead.h"
@@ -287,6 +297,24 @@ public:
     QWidget& widget() { return window; }
     void clickAttitude() { window.findChild<QPushButton*>("attitude_pb")->click(); }
     AttitudeView* attitudeView() { return window.findChild<AttitudeView*>(); }
+    // The six charts' plots, not those of the tool windows.
+    QList<QCustomPlot*> chartPlots()
+    {
+        QList<QCustomPlot*> plots;
+        for (Plotter* chart : window.findChildren<Plotter*>())
+            plots << chart->customPlot();
+        return plots;
+    }
+    void clickNoise() { window.findChild<QPushButton*>("noise_pb")->click(); }
+    NoiseWindow* noiseWindow() { return window.findChild<NoiseWindow*>(); }
+    // The window's redraw tick: the timer at the charts' period.
+    QTimer* redrawTick()
+    {
+        for (QTimer* timer : window.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+            if (timer->interval() == Plotter::RedrawPeriodMs)
+                return timer;
+        return nullptr;
+    }
 
 private:
     void noteProgress()
@@ -754,7 +782,7 @@ int history(Bench& bench, int seconds)
     realClock.start();
     replay = false;
     QList<QCPAbstractItem*> drawn;
-    for (QCustomPlot* plot : bench.widget().findChildren<QCustomPlot*>())
+    for (QCustomPlot* plot : bench.chartPlots())
         for (int i = 0; i < plot->itemCount(); ++i)
             if (plot->item(i)->visible())
                 drawn.append(plot->item(i));
@@ -774,7 +802,7 @@ int history(Bench& bench, int seconds)
                 (with.cpuSeconds / with.wallSeconds - without.cpuSeconds / without.wallSeconds) * 100.0);
     // The same without the machine's noise: a live redraw of the six, as
     // the tick does it, with and without what looking back draws.
-    const QList<QCustomPlot*> livePlots = bench.widget().findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> livePlots = bench.chartPlots();
     for (const bool shown : {true, false}) {
         for (QCPAbstractItem* item : drawn)
             item->setVisible(shown);
@@ -795,7 +823,7 @@ int history(Bench& bench, int seconds)
     // again) and with nothing changed (the reduced view reused).
     bench.widget().findChild<QPushButton*>("pause_pb")->click();
     auto* group = bench.widget().findChild<ChartGroup*>();
-    const QList<QCustomPlot*> plots = bench.widget().findChildren<QCustomPlot*>();
+    const QList<QCustomPlot*> plots = bench.chartPlots();
     const double newest = plots.first()->graph(0)->data()->constEnd()[-1].key;
     for (double span : {8.0, 600.0, 3600.0}) {
         constexpr int Redraws = 20;
@@ -871,6 +899,82 @@ int attitude(Bench& bench, int seconds)
                 (cpuSeconds() - cpu0) * 1e3 / Frames, clock.nsecsElapsed() / 1e6 / Frames);
     bench.clickAttitude();
     return 0;
+}
+
+int noise(Bench& bench, int seconds)
+{
+    qint64 fed = qint64(12 * LinkRecordsPerSecond);
+    bench.feed(Command::Paced, 0, fed);
+    // The longest gap between two ticks of the window's redraw, on each
+    // side: a stall of the window's thread shows there.
+    QTimer* tick = bench.redrawTick();
+    if (!tick) {
+        std::fprintf(stderr, "bench: no redraw tick in the window\n");
+        return 1;
+    }
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longest[2] = {0, 0};
+    bool open = false;
+    QObject::connect(tick, &QTimer::timeout, [&] {
+        longest[open] = std::max(longest[open], sinceTick.restart());
+    });
+    int analyses = 0;
+    QObject::connect(bench.noiseWindow(), &NoiseWindow::analysed, [&analyses] { ++analyses; });
+    // Few long turns: each opening starts the analysis afresh, and the span
+    // it analyses grows for the whole turn.
+    constexpr int Turns = 2;
+    const qint64 n = qint64(seconds * LinkRecordsPerSecond / Turns);
+    const auto [closed, opened] = bench.inTurns(fed, Turns, n, [&](bool on) {
+        bench.clickNoise();
+        bench.idleShare(50);
+        open = on;
+        sinceTick.restart();
+    });
+    const QString where = QString("%1, %2x").arg(QGuiApplication::platformName()).arg(qApp->devicePixelRatio());
+    const QString rate =
+        QString("%1 records/s for %2 s (%3)").arg(LinkRecordsPerSecond, 0, 'f', 1).arg(seconds).arg(where);
+    printShare(qPrintable("noise: window closed, " + rate), closed);
+    printShare(qPrintable("noise: window open, " + rate), opened);
+    const double added = opened.cpuSeconds / opened.wallSeconds - closed.cpuSeconds / closed.wallSeconds;
+    std::printf("%-58s %+6.1f %% of one core (target <= 1.5)\n", "noise: what the open window adds", added * 100.0);
+    std::printf("%-58s %8d in %.0f s\n", "noise: analyses shown while open", analyses, opened.wallSeconds);
+    std::printf("%-58s %8lld ms (tick %d ms)\n", "noise: longest gap between ticks, window closed", longest[0],
+                Plotter::RedrawPeriodMs);
+    std::printf("%-58s %8lld ms (tick %d ms)\n", "noise: longest gap between ticks, window open", longest[1],
+                Plotter::RedrawPeriodMs);
+
+    // An hour at the full rate, as the open window holds it at the end:
+    // the sums kept up per record, the copy its thread makes for the worker,
+    // and the worker's analysis, which waits NoiseWindow::CostFactor times
+    // its own time before the next.
+    const qint64 hour = qint64(3600 * LinkRecordsPerSecond);
+    Noise::LiveAllan live;
+    const qint64 origin = QDateTime::currentMSecsSinceEpoch();
+    double cpu0 = cpuSeconds();
+    for (qint64 i = 0; i < hour; ++i) {
+        const UART_RCV r = record(i);
+        live.append({r.angle1, r.angle2, r.angle3, r.accel1, r.accel2, r.accel3},
+                    origin + qint64(double(i) * 1000.0 / LinkRecordsPerSecond), false);
+    }
+    std::printf("%-58s %8.3f us CPU\n", "noise: live Allan sums, per record (an hour)", (cpuSeconds() - cpu0) / hour * 1e6);
+    QElapsedTimer clock;
+    clock.start();
+    const Noise::Span span = live.span();
+    std::array<QVector<Noise::AdevPoint>, Noise::Channels> adev;
+    for (int channel = 0; channel < Noise::Channels; ++channel)
+        adev[size_t(channel)] = live.adev(channel, span.rateHz);
+    const double copyMs = clock.nsecsElapsed() / 1e6;
+    std::printf("%-58s %8.1f ms (tick %d ms)\n", "noise: an hour's span taken on the window's thread", copyMs,
+                Plotter::RedrawPeriodMs);
+    clock.restart();
+    const Noise::Result result = Noise::analyse(span, &adev);
+    const double analysisMs = clock.nsecsElapsed() / 1e6;
+    const double periodMs = std::max<double>(NoiseWindow::ShortestPeriodMs, NoiseWindow::CostFactor * analysisMs);
+    std::printf("%-58s %8.1f ms, every %.1f s\n", "noise: an hour's analysis on the worker", analysisMs, periodMs / 1e3);
+    std::printf("%-58s %6.1f %% of one core\n", "noise: at an hour, worker and copy together",
+                (analysisMs + copyMs) / periodMs * 100.0);
+    return result.records == hour ? 0 : 1;
 }
 
 // The console alone at its cap: what 10,000 lines hold, and what one more
@@ -997,12 +1101,14 @@ int main(int argc, char** argv)
             status = history(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "attitude")
             status = attitude(bench, argc > 2 ? atoi(argv[2]) : 20);
+        else if (mode == "noise")
+            status = noise(bench, argc > 2 ? atoi(argv[2]) : 20);
         else if (mode == "longrun")
             status = longrun(bench, argc > 2 ? atoll(argv[2]) : 10000000, argc > 3 ? atoi(argv[3]) : 20);
         else {
             std::fprintf(stderr, "usage: bench_window console | paced SECONDS [shown] | longrun RECORDS SECONDS"
                                  " | recording SECONDS | linkwatch | history SECONDS | hour FILE"
-                                 " | viewer FILE | playback FILE [SECONDS [shown]] | attitude SECONDS\n");
+                                 " | viewer FILE | playback FILE [SECONDS [shown]] | attitude SECONDS | noise SECONDS\n");
             status = 2;
         }
         const Command quit {Command::Quit, 0, 0};

@@ -10,8 +10,8 @@
 # two. Then the CPU share at the link's rate without and with a recording,
 # an hour of history (its bytes, the redraw looking back, the live cost),
 # an hour's recording opened in the viewer and played back at 10x and 100x
-# (with the time of a seek), and the attitude window closed
-# and open (at 1x and 2x).
+# (with the time of a seek), the attitude window closed and open (at 1x
+# and 2x), and the Noise window closed and open.
 set -euo pipefail
 build=${1:?usage: run.sh BUILD [quick]}
 bin="$build/bench/window/bench_window"
@@ -70,3 +70,5 @@ trap 'rm -rf "$hour"' EXIT
 
 "$bin" attitude "$seconds"
 QT_SCALE_FACTOR=2 "$bin" attitude "$seconds"
+
+"$bin" noise "$seconds"
