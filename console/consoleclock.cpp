@@ -59,3 +59,13 @@ QString ConsoleClock::line(qint64 msSinceEpoch, const QString& message)
     // piece, without parsing a pattern and making a string for each step.
     return QLatin1Char('[') % at(msSinceEpoch) % QLatin1String("] ") % message;
 }
+
+QString ConsoleClock::duration(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}

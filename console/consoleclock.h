@@ -20,6 +20,9 @@ public:
     QString at(qint64 msSinceEpoch);
     // A console line as the console shows it: "[hh:mm:ss.zzz] message".
     QString line(qint64 msSinceEpoch, const QString& message);
+    // A length of time as the console and the viewer write one,
+    // "h:mm:ss.zzz" (the hours as many as there are).
+    static QString duration(qint64 ms);
 
 private:
     qint64 offsetSecond = std::numeric_limits<qint64>::min();

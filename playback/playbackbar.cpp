@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "playbackbar.h"
 
+#include "consoleclock.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,17 +22,6 @@ constexpr double MaxSliderSteps = std::numeric_limits<int>::max() / 2;
 QString speedText(double speed)
 {
     return QString::number(speed, 'g', 3) + QChar(0x00D7);
-}
-
-// Into the recording, h:mm:ss.zzz.
-QString elapsed(qint64 ms)
-{
-    const qint64 seconds = ms / 1000;
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(seconds / 3600)
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -68,7 +59,7 @@ PlaybackBar::PlaybackBar(qint64 firstMs, qint64 lastMs, QWidget* parent)
     slider->setPageStep(int(std::max(1.0, 1000.0 / msPerStep)));
     positionText->setObjectName(QStringLiteral("position_l"));
     positionText->setMinimumWidth(
-        positionText->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.000 / ") + elapsed(this->lastMs - firstMs)));
+        positionText->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.000 / ") + ConsoleClock::duration(this->lastMs - firstMs)));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -134,7 +125,7 @@ void PlaybackBar::setPlaying(bool playing)
 void PlaybackBar::setPosition(double msSinceEpoch)
 {
     const qint64 into = qint64(std::floor(msSinceEpoch)) - firstMs;
-    positionText->setText(elapsed(into) + QStringLiteral(" / ") + elapsed(lastMs - firstMs));
+    positionText->setText(ConsoleClock::duration(into) + QStringLiteral(" / ") + ConsoleClock::duration(lastMs - firstMs));
     // The user's hand wins over the head while dragging.
     if (slider->isSliderDown())
         return;

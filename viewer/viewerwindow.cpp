@@ -39,16 +39,6 @@ QString timeOfDay(qint64 msSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
-QString duration(qint64 ms)
-{
-    const qint64 seconds = ms / 1000;
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(seconds / 3600)
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
-}
-
 QLineEdit* counter(const QString& objectName, qint64 value, QWidget* parent)
 {
     auto* field = new QLineEdit(QString::number(value), parent);
@@ -76,8 +66,8 @@ ViewerWindow::ViewerWindow(std::unique_ptr<LoadedRecording> recording, QWidget* 
     auto* span = new QLabel(loaded->isTimed()
                                 ? QStringLiteral("%1 to %2 (%3)")
                                       .arg(timeOfDay(history.firstTime()), timeOfDay(history.lastTime()),
-                                           duration(spanMs))
-                                : QStringLiteral("%1 long").arg(duration(spanMs)),
+                                           ConsoleClock::duration(spanMs))
+                                : QStringLiteral("%1 long").arg(ConsoleClock::duration(spanMs)),
                             this);
     span->setObjectName(QStringLiteral("span_l"));
     span->setTextInteractionFlags(Qt::TextSelectableByMouse);
