@@ -10,6 +10,7 @@
 #include "playback.h"
 #include "playbackbar.h"
 #include "marksfile.h"
+#include "noisesource.h"
 #include "noisewindow.h"
 #include "recordcsv.h"
 #include "viewerwindow.h"
@@ -333,6 +334,10 @@ private slots:
     void marksLiveAndRecorded();
     void viewerShowsMarks_data();
     void viewerShowsMarks();
+    void marksMoveThePlayHead_data();
+    void marksMoveThePlayHead();
+    void marksOutlastAPulledCable_data();
+    void marksOutlastAPulledCable();
 
     // Charts as pictures, and a window that fits a small screen
     void chartPictures_data();
@@ -354,6 +359,8 @@ private slots:
     void noiseWindowFollowsButton();
     void noiseLiveGrows_data();
     void noiseLiveGrows();
+    void noiseLiveAgreesWithTheRecording_data();
+    void noiseLiveAgreesWithTheRecording();
     void noiseStopsAtTheHour();
     void noiseOverTheChartsSpan();
     void noiseFiguresLeave();
@@ -1973,6 +1980,55 @@ void TestWindow::marksLiveAndRecorded()
     QVERIFY(taken.open(QIODevice::ReadOnly) && taken.readAll() == "keep");
 }
 
+void TestWindow::marksOutlastAPulledCable_data()
+{
+    QTest::addColumn<bool>("pluggedBack");
+    QTest::newRow("plugged back") << true;
+    QTest::newRow("left out") << false;
+}
+
+// The cable pulled while recording: the marks made before and after it
+// stay in the marks file, each naming a row of the recording.
+void TestWindow::marksOutlastAPulledCable()
+{
+    QFETCH(bool, pluggedBack);
+    auto master = std::make_unique<PseudoTerminal>();
+    PseudoTerminal next;
+    QVERIFY(master->isOpen() && next.isOpen());
+    const QString pulled = master->slavePath();
+    Widget* w = makeWindow({{pulled, "board", 0x0403, 0x6001, "A1", "1-1:1.0"}});
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    connectButton()->click();
+    recordButton()->click();
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    QVERIFY(master->write(frames(0, 50)));
+    QTRY_COMPARE(recordLines().size(), 50);
+    QTest::keyClick(w, Qt::Key_M);
+
+    ports.entries.clear();
+    master.reset();
+    QTRY_VERIFY(!port()->isOpen());
+    if (pluggedBack) {
+        ports.entries = {{next.slavePath(), "", 0x0403, 0x6001, "A1", "1-2:1.0"}};
+        QVERIFY(!awaitMessage(0, pulled + " is back").isEmpty());
+        QVERIFY(next.write(frames(50, 30)));
+        QTRY_COMPARE(recordLines().size(), 80);
+    }
+    QTest::keyClick(w, Qt::Key_M);
+    recordButton()->click();
+    const int records = pluggedBack ? 80 : 50;
+    QCOMPARE(awaitMessage(0, "Recording stopped"), QString("Recording stopped: %1 records in %2").arg(records).arg(path));
+
+    QFile recording(path), marks(MarksFile::pathFor(path));
+    QVERIFY(recording.open(QIODevice::ReadOnly) && marks.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = recording.readAll().split('\n');
+    QCOMPARE(rows.size(), records + 2); // the header, and nothing after the last newline
+    auto marked = [&](int row) { return rows.at(row).split(',').mid(0, 2).join(','); };
+    QCOMPARE(marks.readAll(), QByteArray(MarksFile::Header) + marked(50) + ",1,\n" + marked(records) + ",2,\n");
+}
+
 void TestWindow::viewerShowsMarks_data()
 {
     QTest::addColumn<QByteArray>("marks"); // "-": no marks file
@@ -2056,6 +2112,69 @@ void TestWindow::viewerShowsMarks()
     viewer.seekToRecord(4);
     QTest::keyClick(&viewer, Qt::Key_BracketLeft);
     QCOMPARE(box->currentIndex(), 2);
+}
+
+void TestWindow::marksMoveThePlayHead_data()
+{
+    QTest::addColumn<int>("chosen"); // marks_combobox's item; then one record on or back,
+    QTest::addColumn<int>("key");    // and the items ] and [ go to from there
+    QTest::addColumn<int>("next");
+    QTest::addColumn<int>("previous");
+    // Marks on records 2, 5, 5 and 7 of records at +0, 5, 5, 5, 7, 100,
+    // 100, 2000 ms: their instants alone name none of them.
+    QTest::newRow("a record sharing its millisecond") << 0 << int(Qt::Key_Right) << 1 << 0;
+    QTest::newRow("two marks on one record") << 1 << int(Qt::Key_Right) << 3 << 2;
+    QTest::newRow("back from the second of two") << 2 << int(Qt::Key_Left) << 1 << 0;
+}
+
+// Choosing a mark puts the play head on the marked record itself, and [ and
+// ] count from the play head, wherever it moved since the choice.
+void TestWindow::marksMoveThePlayHead()
+{
+    QFETCH(int, chosen);
+    QFETCH(int, key);
+    QFETCH(int, next);
+    QFETCH(int, previous);
+    const int offsets[] = {0, 5, 5, 5, 7, 100, 100, 2000};
+    const int marked[] = {2, 5, 5, 7};
+    const qint64 start = QDateTime::fromString("2026-12-09T10:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch();
+    QList<QByteArray> times;
+    QList<UART_RCV> rows;
+    for (int i = 0; i < 8; ++i) {
+        times << QDateTime::fromMSecsSinceEpoch(start + offsets[i], Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
+        rows << UART_RCV {quint8(10 + i), qint16(100 * i), 0, 0, qint16(i), 0, 1000};
+    }
+    const QString path = writeRecording(times, rows, "marked-watch.csv");
+    QByteArray marks = MarksFile::Header;
+    for (int m = 0; m < 4; ++m)
+        MarksFile::appendRow(marks, times[marked[m]], 10 + marked[m], m + 1, QString());
+    QFile marksFile(MarksFile::pathFor(path));
+    QVERIFY(marksFile.open(QIODevice::WriteOnly) && marksFile.write(marks) == marks.size());
+    marksFile.close();
+    double wall = 0;
+    auto viewer = viewerOn(path, &wall);
+    QVERIFY(viewer);
+    viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(viewer.get()));
+    auto* box = child<QComboBox>(viewer.get(), "marks_combobox");
+    auto* charts = viewer->findChild<ChartGroup*>();
+    auto shows = [&](int record) {
+        viewer->playback()->redraw();
+        const QString line = child<QLabel>(viewer.get(), "record_l")->text();
+        return viewer->playback()->head()->record() == record && viewer->currentRecord() == record
+            && charts->readoutRecord() == record
+            && line.mid(PrefixLength).startsWith(QString("Ind: %1;").arg(10 + record, 3));
+    };
+    for (const int jump : {int(Qt::Key_BracketRight), int(Qt::Key_BracketLeft)}) {
+        emit box->activated(chosen);
+        QVERIFY2(shows(marked[chosen]), "the chosen mark's record");
+        QTest::keyClick(viewer.get(), Qt::Key(key));
+        QVERIFY2(shows(marked[chosen] + (key == Qt::Key_Right ? 1 : -1)), "one record on or back");
+        QTest::keyClick(viewer.get(), Qt::Key(jump));
+        const int item = jump == Qt::Key_BracketRight ? next : previous;
+        QCOMPARE(box->currentIndex(), item);
+        QVERIFY2(shows(marked[item]), jump == Qt::Key_BracketRight ? "after ]" : "after [");
+    }
 }
 
 // ---------------------------------------------------------- the attitude window
@@ -2493,6 +2612,58 @@ void TestWindow::noiseLiveGrows()
     QVERIFY(!noise->hasResult());
     feedStill(w, 200, constant, at + 60000);
     QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, 200, 20000);
+}
+
+void TestWindow::noiseLiveAgreesWithTheRecording_data()
+{
+    QTest::addColumn<bool>("constant");
+    QTest::addColumn<QVector<int>>("skips");
+    QTest::newRow("still board, two lost frames") << false << QVector<int> {700, 3000};
+    QTest::newRow("constant channels") << true << QVector<int>();
+}
+
+// The Noise window's records since it opened and the recording made of
+// them meanwhile are one still test: read back from the file they give the
+// same figures, channel by channel.
+void TestWindow::noiseLiveAgreesWithTheRecording()
+{
+    QFETCH(bool, constant);
+    QFETCH(QVector<int>, skips);
+    Widget* w = makeWindow();
+    w->show();
+    recordButton()->click();
+    const QString path = awaitMessage(0, "Recording to ").mid(13);
+    auto* noise = child<NoiseWindow>(w, "noise_window");
+    child<QPushButton>(w, "noise_pb")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(noise));
+    const qint64 count = 5000;
+    feedStill(w, int(count), constant, 1765000000000, skips);
+    QTRY_COMPARE_WITH_TIMEOUT(noise->result().records, count, 20000);
+    recordButton()->click();
+    QVERIFY(awaitMessage(0, "Recording stopped").startsWith(QString("Recording stopped: %1 records").arg(count)));
+
+    const Noise::Result live = noise->result();
+    Noise::Span span;
+    QString error;
+    QVERIFY2(Noise::SpanReader().read(path, span, error), qPrintable(error));
+    const Noise::Result file = Noise::analyse(span);
+    QCOMPARE(file.records, count);
+    QVERIFY(live.lostFrames == skips.size() && file.lostFrames == live.lostFrames);
+    auto same = [](double a, double b) { return qAbs(a - b) <= 1e-9 * std::max({qAbs(a), qAbs(b), 1e-12}); };
+    QVERIFY(same(live.rateHz, file.rateHz));
+    for (int c = 0; c < Noise::Channels; ++c) {
+        const Noise::ChannelResult &l = live.channels[c], &f = file.channels[c];
+        const QString at = Noise::channelName(c);
+        QVERIFY(l.name == at && f.name == at && l.unit == f.unit);
+        QVERIFY2(same(l.mean, f.mean) && same(l.sd, f.sd), qPrintable(at));
+        QCOMPARE(l.adev.size(), f.adev.size());
+        QVERIFY(l.adev.size() >= 8);
+        for (int i = 0; i < l.adev.size(); ++i) {
+            QVERIFY(l.adev[i].m == f.adev[i].m && l.adev[i].n == f.adev[i].n);
+            QVERIFY2(same(l.adev[i].dev, f.adev[i].dev), qPrintable(QString("%1 at m = %2: %3 live, %4 from the file")
+                                                                   .arg(at).arg(l.adev[i].m).arg(l.adev[i].dev).arg(f.adev[i].dev)));
+        }
+    }
 }
 
 void TestWindow::noiseStopsAtTheHour()
