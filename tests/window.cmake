@@ -28,9 +28,11 @@ endforeach()
 add_test(NAME tst_window_pictures_2x COMMAND tst_window chartPictures chartMenuOffersPictures)
 set_tests_properties(tst_window_pictures_2x PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2;LC_ALL=C.UTF-8" TIMEOUT 120)
+imu_sanitizer_environment(tst_window_pictures_2x)
 foreach(small 96 144)
     add_test(NAME tst_window_small_screen_${small}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/on-virtual-desktop.sh $<TARGET_FILE:tst_window> fitsTheScreen)
     set_tests_properties(tst_window_small_screen_${small} PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK virtual_desktop
         TIMEOUT 120 ENVIRONMENT "IMU_DESKTOP_DPI=${small};LC_ALL=C.UTF-8;IMU_DESKTOP_SCREEN=$<IF:$<EQUAL:${small},96>,1366x768,1920x1080>")
+    imu_sanitizer_environment(tst_window_small_screen_${small} REAL_DISPLAY)
 endforeach()
